@@ -1,0 +1,124 @@
+/* Control API of the emulated HID library.
+ *
+ * libkorvane_emu.so exports the whole hidapi 0.13 C API (see hidapi.h) and
+ * serves it from emulated devices: firmware models of the Vanta I/O board,
+ * the Brondel HUB and the DMM meter. These functions add, configure and
+ * inspect those devices and inject faults. All are thread-safe and may be
+ * called while the library under test is talking to the devices.
+ *
+ * Devices are identified by the id that emu_add_device returns (>= 0).
+ * Functions returning int give 0 (or a count/id) on success and -1 for an
+ * unknown device or bad argument.
+ */
+#ifndef KORVANE_EMU_H
+#define KORVANE_EMU_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Removes every device and clears all state (open handles become dead:
+ * their reads and writes return -1). Does not touch KORVANE_EMU_DEVICES. */
+void emu_reset(void);
+
+/* Adds a device running the firmware model named model ("Vanta",
+ * "Brondel HUB" or "DMM"), with the given serial number (ASCII/UTF-8, may be
+ * NULL for none) and platform path (NULL: "/dev/emu-hidrawN"). The device
+ * enumerates with vendor 0x04D8, product 0xECD0, its model name as product
+ * string and "Korvane Emulated" as manufacturer. Returns the device id or
+ * -1 for an unknown model. */
+int emu_add_device(const char *model, const char *serial, const char *path);
+/* Number of devices added (unplugged ones included). */
+int emu_device_count(void);
+
+/* Enumeration record overrides (wide strings may hold any characters). */
+int emu_set_ids(int dev, uint16_t vendor_id, uint16_t product_id);
+int emu_set_product_string(int dev, const wchar_t *product); /* NULL: none */
+int emu_set_serial_string(int dev, const wchar_t *serial);   /* NULL: none */
+int emu_set_manufacturer_string(int dev, const wchar_t *manufacturer);
+/* Number of HID interfaces listed by hid_enumerate (default 1); every
+ * interface enumerates as its own record with path "<path>:<n>" for n > 0. */
+int emu_set_interface_count(int dev, int count);
+
+/* Raw attribute storage of the firmware model: the value bytes the device
+ * answers for a value read (identity texts 0..4, ADC channels, GPIO masks,
+ * port mask, readings, ...). Setting an attribute the model does not serve
+ * makes it served. get returns the value length or -1. */
+int emu_set_attribute(int dev, uint16_t attid, const uint8_t *value, int len);
+int emu_get_attribute(int dev, uint16_t attid, uint8_t *out, int capacity);
+/* Makes the model stop serving attid (reads and writes get RC_FAIL). */
+int emu_remove_attribute(int dev, uint16_t attid);
+
+/* Vanta / Brondel HUB GPIO: levels applied from outside to input pins
+ * (bit n = pin n; only pins whose mask bit is set are driven from outside;
+ * other input pins read their pull-up / pull-down level). */
+int emu_set_gpio_external(int dev, uint32_t driven_mask, uint32_t levels);
+
+/* ADC channel value (Vanta, channel 0..7). */
+int emu_set_adc(int dev, int channel, uint32_t value);
+
+/* I2C targets behind the bridge (Vanta, DMM): 7-bit address, 256 16-bit
+ * registers each. The DMM has a power monitor at 0x40 from the start (die
+ * id register 0xFF = 0x2260, registers 0x00..0x11 settable). */
+int emu_add_i2c_target(int dev, uint8_t address);
+int emu_set_i2c_register(int dev, uint8_t address, uint8_t reg, uint16_t value);
+int emu_get_i2c_register(int dev, uint8_t address, uint8_t reg); /* value or -1 */
+
+/* DMM readings: voltage and current as single floats; with amplitude and
+ * period_ms > 0 the reading varies as base + amplitude*sin(2*pi*t/period). */
+int emu_set_reading(int dev, uint16_t attid, float base, float amplitude, int period_ms);
+/* DMM calibration offsets (what a read of 0x8100 gives) and the number of
+ * calibrations run (writes of the 32-bit 0 to 0x8100). */
+int emu_set_calibration(int dev, int8_t low_current, int8_t high_current,
+                        int8_t low_voltage, int8_t high_voltage);
+int emu_calibration_count(int dev);
+
+/* Faults. */
+int emu_set_refuse_open(int dev, int refuse);      /* hid_open* gives NULL */
+int emu_set_mute(int dev, int mute);               /* requests get no answer */
+int emu_set_answer_delay(int dev, int delay_ms);   /* answers come late */
+int emu_set_fail_attribute(int dev, uint16_t attid, int fail); /* RC_FAIL */
+/* Answers every request for attid with these raw bytes (len 0..64) instead
+ * of the computed answer; len < 0 removes the override. */
+int emu_set_raw_answer(int dev, uint16_t attid, const uint8_t *bytes, int len);
+/* Sends count notifications (byte 1 = 0xA0) before each answer. */
+int emu_set_notifications_before_answer(int dev, int count);
+/* Queues a report (len 0..64 bytes, zero padded) from the device now, as if
+ * it sent it on its own (a notification, a stray or a stale answer). */
+int emu_inject_report(int dev, const uint8_t *bytes, int len);
+/* Unplugged: leaves enumeration, open handles fail (-1), opens fail.
+ * Plugged back: enumerates again; old handles stay dead. */
+int emu_unplug(int dev);
+int emu_replug(int dev);
+
+/* Traffic log of one device, in order. */
+enum emu_log_kind {
+    EMU_LOG_HOST_REPORT = 0,  /* a report the device received (64 bytes) */
+    EMU_LOG_DEVICE_REPORT = 1 /* a report the device sent (64 bytes) */
+};
+struct emu_log_entry {
+    int kind;             /* enum emu_log_kind */
+    uint8_t report[64];   /* the payload bytes, without report number */
+    /* For host reports that parse as requests: opcode 0x12 or 0x13 (else 0),
+     * attribute id and the value bytes of a write. */
+    int opcode;
+    uint16_t attid;
+    uint8_t value[64];
+    int value_len;
+};
+int emu_log_count(int dev);
+int emu_log_get(int dev, int index, struct emu_log_entry *out);
+int emu_log_clear(int dev);
+
+/* Number of hid_device handles currently open (all devices). */
+int emu_open_handle_count(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

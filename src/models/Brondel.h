@@ -1,0 +1,34 @@
+// Brondel: the switchable USB hub (port power switching plus GPIO).
+#ifndef KORVANE_BRONDEL_H
+#define KORVANE_BRONDEL_H
+
+#include <cstdint>
+#include <string>
+
+#include "Attribute.h"
+#include "GpioHw.h"
+#include "KorCore.h"
+
+class Brondel : public KorCore {
+public:
+    Brondel();
+    ~Brondel();
+    bool open();
+    bool open(std::string serial);
+    bool enableAllUsbPort();
+    // Ports are numbered 1 to 32; others are refused without traffic.
+    bool enableUsbPort(uint32_t port);
+    bool disableAllUsbPort();
+    bool disableUsbPort(uint32_t port);
+    // 0 when the port mask was read into the cache, 1 when the read failed.
+    uint32_t getUsbPortStatus();
+
+    GpioHw gpiohw;
+
+private:
+    bool writePortMask(uint32_t mask);
+
+    Attribute portControl;
+};
+
+#endif

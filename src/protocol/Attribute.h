@@ -1,0 +1,20 @@
+// Attribute: an attribute value with its 16-bit id and two descriptor bytes.
+#ifndef KORVANE_ATTRIBUTE_H
+#define KORVANE_ATTRIBUTE_H
+
+#include <cstdint>
+
+#include "Attvalue.h"
+
+class Attribute : public Attvalue {
+public:
+    Attribute(uint16_t attid, uint8_t permission, uint8_t property);
+    uint16_t getAttid();
+
+private:
+    uint16_t attid;
+    uint8_t permission;  // stored only
+    uint8_t property;    // stored only
+};
+
+#endif

@@ -1,0 +1,49 @@
+// KorService: attribute transactions over one device link, with the receive
+// thread that collects the device's answers.
+#ifndef KORVANE_KORSERVICE_H
+#define KORVANE_KORSERVICE_H
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Attribute.h"
+#include "KorDevice.h"
+#include "PacketQueue.h"
+
+class KorService {
+public:
+    // Starts the receive thread at once. Throws std::system_error when the
+    // thread cannot be started. A null device behaves as a closed link.
+    KorService(KorDevice *device);
+    ~KorService();
+    // false when the device confirmed the write, true otherwise.
+    bool writeAttribute(Attribute attribute);
+    // false when the answer's value was stored into attribute; on failure
+    // attribute is unchanged.
+    bool readAttribute(Attribute *attribute);
+
+private:
+    KorService(const KorService &) = delete;
+    KorService &operator=(const KorService &) = delete;
+    void receiveLoop();
+    // Sends packet and takes the next queued answer; false when no answer
+    // came within the wait bound (or the link is closed).
+    bool transact(const uint8_t *packet, size_t len, korPacket &answer);
+
+    KorDevice *device;
+    std::thread *receiveThread;
+    std::atomic<bool> stopRequested;
+    PacketQueue queue;
+    // Set when a wait for an answer expired: the late answer may still
+    // arrive, so the next transaction drops what is queued before it sends.
+    bool answerMayBeLate;
+};
+
+// How long a transaction waits for the device's answer.
+namespace kor_service {
+constexpr std::chrono::milliseconds kAnswerTimeout{1000};
+constexpr std::chrono::nanoseconds kPollInterval{1000000};
+}  // namespace kor_service
+
+#endif

@@ -1,0 +1,38 @@
+// Byte layouts of the attribute protocol: request encoding, report framing
+// and the acceptance rules for answers. Attribute ids travel most significant
+// byte first; values least significant byte first.
+#ifndef KORVANE_PACKETCODEC_H
+#define KORVANE_PACKETCODEC_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Attribute.h"
+#include "korPacket.h"
+
+namespace packet {
+
+// Largest packet a report carries (65 bytes minus the report number).
+constexpr size_t kMaxPacketLen = BUF_LEN - 1;
+// Bytes before the value in a read answer: length, opcode, return code.
+constexpr uint8_t kAnswerHeaderLen = 3;
+
+// Writes the value-write request for attribute into out (at least 36 bytes)
+// and returns its length, 4 + value length.
+size_t encodeWrite(const Attribute &attribute, uint8_t *out);
+// Writes the 4-byte value-read request for attid into out.
+size_t encodeRead(uint16_t attid, uint8_t *out);
+// Frames a packet of len bytes (at most 64) into a 65-byte report whose
+// byte 0 is the report number 0 and whose padding is zero.
+void frame(const uint8_t *packet, size_t len, uint8_t report[BUF_LEN]);
+
+bool isNotification(const uint8_t *received);
+// True when a received packet confirms a value write.
+bool isWriteOk(const uint8_t *received);
+// True when a received packet is a successful read answer; then *valueLen
+// holds the announced value length (which may still exceed VALUE_LEN).
+bool isReadOk(const uint8_t *received, uint8_t *valueLen);
+
+}  // namespace packet
+
+#endif

@@ -1,0 +1,40 @@
+// PacketQueue: the bounded blocking queue between a receive thread and the
+// transactions of one attribute service.
+#ifndef KORVANE_PACKETQUEUE_H
+#define KORVANE_PACKETQUEUE_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+
+#include "korPacket.h"
+
+class PacketQueue {
+public:
+    static constexpr size_t kCapacity = 4;
+
+    PacketQueue() = default;
+    // Appends a copy, waiting while the queue is full. Returns false without
+    // queuing when close() was called (so a stopping receive thread never
+    // waits for room that will not come).
+    bool push(const korPacket &packet);
+    // Takes the oldest packet, waiting at most timeout. False when the wait
+    // expired with nothing queued.
+    bool pop(korPacket &out, std::chrono::milliseconds timeout);
+    // Drops every queued packet.
+    void clear();
+    size_t size();
+    // Wakes a push waiting for room and makes every later push give up.
+    void close();
+
+private:
+    std::mutex mutex;
+    std::deque<korPacket> packets;
+    std::condition_variable notFull;
+    std::condition_variable notEmpty;
+    bool closed = false;
+};
+
+#endif

@@ -1,0 +1,38 @@
+// KorDeviceManager: snapshot of the attached devices of the supported family.
+#ifndef KORVANE_KORDEVICEMANAGER_H
+#define KORVANE_KORDEVICEMANAGER_H
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "kordefs.h"
+
+struct hid_device_info;
+
+// Narrows a wide string to bytes: each unit up to the first zero keeps its
+// low 8 bits; a null string gives "".
+std::string convertWcharToString(wchar_t *text);
+
+class KorDeviceManager {
+public:
+    KorDeviceManager();
+    ~KorDeviceManager();
+    void updateDeviceList();
+    int getDeviceNum();
+    int getDeviceNum(std::string name);
+    std::vector<std::string> getDeviceList();
+    std::vector<std::string> getSerialList(std::string name);
+    // Paths point into the snapshot: valid until updateDeviceList or
+    // destruction. Null when no device matches.
+    char *getPathByName(std::string name);
+    char *getPathByNameAndSerial(std::string name, std::string serial);
+
+private:
+    KorDeviceManager(const KorDeviceManager &) = delete;
+    KorDeviceManager &operator=(const KorDeviceManager &) = delete;
+
+    hid_device_info *deviceLists[USB_VID_NUM_MAX];
+};
+
+#endif
