@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "Attribute.h"
@@ -27,22 +28,34 @@ private:
     KorService(const KorService &) = delete;
     KorService &operator=(const KorService &) = delete;
     void receiveLoop();
-    // Sends packet and takes the next queued answer; false when no answer
+    // Sends request and takes the next queued answer; false when no answer
     // came within the wait bound (or the link is closed).
-    bool transact(const uint8_t *packet, size_t len, korPacket &answer);
+    bool transact(const uint8_t *request, size_t len, korPacket &answer);
+    // Drops an answer that may still belong to a request whose wait expired.
+    void discardLateAnswer();
 
     KorDevice *device;
     std::thread *receiveThread;
     std::atomic<bool> stopRequested;
     PacketQueue queue;
+    // One transaction at a time: an answer is paired with its request only
+    // by arrival order, so two overlapping transactions could swap answers.
+    std::mutex transactionMutex;
     // Set when a wait for an answer expired: the late answer may still
-    // arrive, so the next transaction drops what is queued before it sends.
+    // arrive, so the next transaction drops it before it sends. Guarded by
+    // transactionMutex, like lateAnswerDeadline.
     bool answerMayBeLate;
+    // Until when an answer that arrives is taken as that late answer.
+    std::chrono::steady_clock::time_point lateAnswerDeadline;
 };
 
 // How long a transaction waits for the device's answer.
 namespace kor_service {
 constexpr std::chrono::milliseconds kAnswerTimeout{1000};
+// After a wait expired, how much longer its answer is still expected: the
+// next transaction drops an answer arriving within this grace instead of
+// taking it as its own.
+constexpr std::chrono::milliseconds kLateAnswerGrace{500};
 constexpr std::chrono::nanoseconds kPollInterval{1000000};
 }  // namespace kor_service
 

@@ -1,0 +1,40 @@
+#include "PacketQueue.h"
+
+bool PacketQueue::push(const korPacket &packet) {
+    std::unique_lock<std::mutex> lock(mutex);
+    notFull.wait(lock, [this] { return closed || packets.size() < kCapacity; });
+    if (closed) {
+        return false;
+    }
+    packets.push_back(packet);
+    notEmpty.notify_one();
+    return true;
+}
+
+bool PacketQueue::pop(korPacket &out, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!notEmpty.wait_for(lock, timeout, [this] { return !packets.empty(); })) {
+        return false;
+    }
+    out = packets.front();
+    packets.pop_front();
+    notFull.notify_one();
+    return true;
+}
+
+void PacketQueue::clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    packets.clear();
+    notFull.notify_one();
+}
+
+size_t PacketQueue::size() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return packets.size();
+}
+
+void PacketQueue::close() {
+    std::lock_guard<std::mutex> lock(mutex);
+    closed = true;
+    notFull.notify_all();
+}
