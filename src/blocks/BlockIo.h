@@ -1,0 +1,39 @@
+// Attribute traffic of the peripheral blocks and device models. A block made
+// without a service (null) fails every transaction instead of crashing.
+#ifndef KORVANE_BLOCKIO_H
+#define KORVANE_BLOCKIO_H
+
+#include <cstdint>
+
+#include "Attribute.h"
+#include "KorService.h"
+
+namespace block_io {
+
+// Reads the device's value into attribute; true on failure (attribute kept).
+inline bool read(KorService *service, Attribute *attribute) {
+    return service == nullptr || service->readAttribute(attribute);
+}
+
+// As read, but the value is zeroed first over width bytes, so a short answer
+// never leaves bytes of an earlier value in the result.
+inline bool readZeroed(KorService *service, Attribute *attribute, uint8_t width) {
+    uint8_t zeros[VALUE_LEN] = {};
+    attribute->setValue(zeros, width);
+    return read(service, attribute);
+}
+
+// Sends attribute's id and value; true on failure.
+inline bool write(KorService *service, const Attribute &attribute) {
+    return service == nullptr || service->writeAttribute(attribute);
+}
+
+// Bit pin of a 32-bit mask set or cleared.
+inline uint32_t withBit(uint32_t mask, unsigned bit, bool set) {
+    const uint32_t one = static_cast<uint32_t>(1) << bit;
+    return set ? (mask | one) : (mask & ~one);
+}
+
+}  // namespace block_io
+
+#endif

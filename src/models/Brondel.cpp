@@ -1,0 +1,69 @@
+#include "Brondel.h"
+
+#include "BlockIo.h"
+#include "KorDeviceManager.h"
+
+namespace {
+const char kProductName[] = "Brondel HUB";
+const uint32_t kFirstPort = 1;
+const uint32_t kLastPort = 32;
+
+bool isPort(uint32_t port) { return port >= kFirstPort && port <= kLastPort; }
+}  // namespace
+
+Brondel::Brondel()
+    : KorCore(), gpiohw(service, ATT_GPIO0_BASE), portControl(ATT_USB_PORT_CTRL, PERMISSION_NONE, 0) {}
+
+Brondel::~Brondel() {
+    if (isConnected()) {
+        close();
+    }
+}
+
+// After opening, the port mask is read into the cache so that single-port
+// changes start from the hub's real state; a failed read does not fail the
+// open.
+bool Brondel::open() {
+    KorDeviceManager attached;
+    if (openPath(attached.getPathByName(kProductName))) {
+        return true;
+    }
+    getUsbPortStatus();
+    return false;
+}
+
+bool Brondel::open(std::string serial) {
+    KorDeviceManager attached;
+    if (openPath(attached.getPathByNameAndSerial(kProductName, serial))) {
+        return true;
+    }
+    getUsbPortStatus();
+    return false;
+}
+
+bool Brondel::enableAllUsbPort() { return writePortMask(0xFFFFFFFF); }
+
+bool Brondel::disableAllUsbPort() { return writePortMask(0); }
+
+// Single-port changes start from the cached mask, not from a fresh read.
+bool Brondel::enableUsbPort(uint32_t port) {
+    if (!isPort(port)) {
+        return true;
+    }
+    return writePortMask(block_io::withBit(portControl.getValueUint32(), port - 1, true));
+}
+
+bool Brondel::disableUsbPort(uint32_t port) {
+    if (!isPort(port)) {
+        return true;
+    }
+    return writePortMask(block_io::withBit(portControl.getValueUint32(), port - 1, false));
+}
+
+uint32_t Brondel::getUsbPortStatus() { return block_io::read(service, &portControl) ? 1 : 0; }
+
+// The cache takes the mask before the write, whether or not it succeeds.
+bool Brondel::writePortMask(uint32_t mask) {
+    portControl.setValue(mask);
+    return block_io::write(service, portControl);
+}

@@ -1,0 +1,101 @@
+#include "Dmm.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "BlockIo.h"
+#include "KorDeviceManager.h"
+
+namespace {
+const char kProductName[] = "DMM";
+const uint8_t kReadingBytes = 4;
+const float kFailedReading = -999.9f;
+const uint8_t kLastDumpedRegister = 0x11;
+const uint8_t kDieIdRegister = 0xFF;
+
+std::unique_ptr<Attribute> newAttribute(int attid) {
+    return std::unique_ptr<Attribute>(new Attribute(static_cast<uint16_t>(attid), PERMISSION_NONE, 0));
+}
+}  // namespace
+
+Dmm::Dmm()
+    : KorCore(),
+      i2chw(service, ATT_IC20_BASE),
+      calibrationValue(nullptr),
+      voltage(nullptr),
+      current(nullptr) {
+    std::unique_ptr<Attribute> calibrationMade = newAttribute(ATT_CALIBRATION);
+    std::unique_ptr<Attribute> voltageMade = newAttribute(ATT_VOLTAGE);
+    std::unique_ptr<Attribute> currentMade = newAttribute(ATT_CURRENT);
+    calibrationValue = calibrationMade.release();
+    voltage = voltageMade.release();
+    current = currentMade.release();
+}
+
+Dmm::~Dmm() {
+    if (isConnected()) {
+        close();
+    }
+    delete calibrationValue;
+    delete voltage;
+    delete current;
+}
+
+bool Dmm::open() {
+    KorDeviceManager attached;
+    return openPath(attached.getPathByName(kProductName));
+}
+
+bool Dmm::open(std::string serial) {
+    KorDeviceManager attached;
+    return openPath(attached.getPathByNameAndSerial(kProductName, serial));
+}
+
+// Writing the 32-bit 0 starts the meter's calibration run.
+bool Dmm::calibration() {
+    calibrationValue->setValue(static_cast<uint32_t>(0));
+    return block_io::write(service, *calibrationValue);
+}
+
+std::string Dmm::getCalibrationData() {
+    if (block_io::readZeroed(service, calibrationValue, kReadingBytes)) {
+        return "";
+    }
+    static const char *const kLabels[kReadingBytes] = {
+        "LOW_CURRENT_OFFSET: ", "HIGH_CURRENT_OFFSET: ", "LOW_VOLTAGE_OFFSET: ",
+        "HIGH_VOLTAGE_OFFSET: "};
+    const uint32_t offsets = calibrationValue->getValueUint32();
+    std::string text;
+    for (uint8_t n = 0; n < kReadingBytes; ++n) {
+        // Each offset byte is a signed 8-bit number.
+        const int offset = static_cast<int8_t>(static_cast<uint8_t>(offsets >> (8 * n)));
+        text += kLabels[n];
+        text += std::to_string(offset);
+        text += '\n';
+    }
+    return text;
+}
+
+float Dmm::getVoltage() { return readFloat(voltage); }
+
+float Dmm::getCurrent() { return readFloat(current); }
+
+std::string Dmm::showReg() {
+    std::string text;
+    for (unsigned reg = 0; reg <= kLastDumpedRegister; ++reg) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%x: 0x%x\n", reg,
+                      static_cast<unsigned>(i2chw.read2byte(static_cast<uint8_t>(reg))));
+        text += line;
+    }
+    return text;
+}
+
+uint16_t Dmm::getDieID() { return i2chw.read2byte(kDieIdRegister); }
+
+float Dmm::readFloat(Attribute *reading) {
+    if (block_io::readZeroed(service, reading, kReadingBytes)) {
+        return kFailedReading;
+    }
+    return reading->getValueFloat();
+}
