@@ -1,0 +1,57 @@
+"""Builds the _korvane extension with the project's own CMake build.
+
+setuptools drives the packaging; CMake (with SWIG) builds the module exactly
+as the developers' build does, and the results are copied into the wheel:
+_korvane's shared library and the generated proxy module korvane.py.
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = os.path.dirname(os.path.abspath(__file__))
+# The CMake target that builds the extension module.
+MODULE_TARGET = os.environ.get("KORVANE_CMAKE_TARGET", "_korvane")
+
+
+class CMakeExtension(Extension):
+    """An extension whose sources CMake knows; setuptools compiles nothing."""
+
+    def __init__(self, name):
+        super().__init__(name, sources=[])
+
+
+class CMakeBuild(build_ext):
+    def build_extension(self, ext):
+        build_dir = os.path.join(os.path.abspath(self.build_temp), "cmake")
+        configure = ["cmake", "-S", ROOT, "-B", build_dir,
+                     f"-DPython3_EXECUTABLE={sys.executable}",
+                     "-DKORVANE_PYTHON=ON", "-DCMAKE_BUILD_TYPE=Release"]
+        if shutil.which("ninja") and not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
+            configure += ["-G", "Ninja"]
+        jobs = os.environ.get("KORVANE_BUILD_JOBS", "2")
+        subprocess.run(configure, check=True)
+        subprocess.run(["cmake", "--build", build_dir, "--target", MODULE_TARGET, "-j", jobs],
+                       check=True)
+
+        module_dir = os.path.join(build_dir, "korvane")
+        libraries = glob.glob(os.path.join(module_dir, "_korvane*.so"))
+        proxy = os.path.join(module_dir, "korvane.py")
+        if len(libraries) != 1 or not os.path.exists(proxy):
+            raise RuntimeError(f"the CMake build left no _korvane module in {module_dir}")
+        target = self.get_ext_fullpath(ext.name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(libraries[0], target)
+        shutil.copyfile(proxy, os.path.join(os.path.dirname(target), "korvane.py"))
+
+
+setup(
+    ext_modules=[CMakeExtension("_korvane")],
+    cmdclass={"build_ext": CMakeBuild},
+    # Keeps setuptools' files apart from the developers' CMake tree in build/.
+    options={"build": {"build_base": "build-pip"}},
+)
