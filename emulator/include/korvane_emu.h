@@ -34,8 +34,14 @@ void emu_reset(void);
 int emu_add_device(const char *model, const char *serial, const char *path);
 /* Number of devices added (unplugged ones included). */
 int emu_device_count(void);
+/* Copies the device's path (as hid_enumerate lists interface 0) with its
+ * terminating zero into out; returns its length, -1 if it does not fit. */
+int emu_get_path(int dev, char *out, int capacity);
 
-/* Enumeration record overrides (wide strings may hold any characters). */
+/* Enumeration record overrides (wide strings may hold any characters).
+ * They change what hid_enumerate and handles opened afterwards report, not
+ * the identity attributes 0..4 the firmware answers (set those with
+ * emu_set_attribute). */
 int emu_set_ids(int dev, uint16_t vendor_id, uint16_t product_id);
 int emu_set_product_string(int dev, const wchar_t *product); /* NULL: none */
 int emu_set_serial_string(int dev, const wchar_t *serial);   /* NULL: none */
@@ -62,9 +68,13 @@ int emu_set_gpio_external(int dev, uint32_t driven_mask, uint32_t levels);
 int emu_set_adc(int dev, int channel, uint32_t value);
 
 /* I2C targets behind the bridge (Vanta, DMM): 7-bit address, 256 16-bit
- * registers each. The DMM has a power monitor at 0x40 from the start (die
- * id register 0xFF = 0x2260, registers 0x00..0x11 settable). */
+ * registers each. Both bridges address 0x40 at power-up and find a target
+ * there: on the Vanta a plain register file of zeros, on the DMM a power
+ * monitor (die id register 0xFF = 0x2260, registers 0x00..0x11 settable).
+ * Adding an existing target keeps its registers. */
 int emu_add_i2c_target(int dev, uint8_t address);
+/* Takes a target off the bus: transfers addressed to it get RC_FAIL. */
+int emu_remove_i2c_target(int dev, uint8_t address);
 int emu_set_i2c_register(int dev, uint8_t address, uint8_t reg, uint16_t value);
 int emu_get_i2c_register(int dev, uint8_t address, uint8_t reg); /* value or -1 */
 
@@ -104,7 +114,10 @@ struct emu_log_entry {
     int kind;             /* enum emu_log_kind */
     uint8_t report[64];   /* the payload bytes, without report number */
     /* For host reports that parse as requests: opcode 0x12 or 0x13 (else 0),
-     * attribute id and the value bytes of a write. */
+     * attribute id and the value bytes of a write. For device reports: the
+     * opcode when byte 1 is 0x12, 0x13 or 0xA0 (else 0), the attribute id of
+     * the request answered (0 for injected reports) and the value bytes of a
+     * successful read answer. */
     int opcode;
     uint16_t attid;
     uint8_t value[64];
@@ -114,7 +127,8 @@ int emu_log_count(int dev);
 int emu_log_get(int dev, int index, struct emu_log_entry *out);
 int emu_log_clear(int dev);
 
-/* Number of hid_device handles currently open (all devices). */
+/* Number of hid_device handles currently open (not yet hid_close'd) on the
+ * devices added since the last emu_reset, dead ones included. */
 int emu_open_handle_count(void);
 
 #ifdef __cplusplus

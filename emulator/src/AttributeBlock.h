@@ -1,0 +1,42 @@
+// One functional block of a firmware model: a run of consecutive attribute
+// ids with the behaviour behind them.
+#ifndef KORVANE_EMU_ATTRIBUTE_BLOCK_H
+#define KORVANE_EMU_ATTRIBUTE_BLOCK_H
+
+#include <cstdint>
+
+#include "Bytes.h"
+
+namespace emu {
+
+class AttributeBlock {
+public:
+    AttributeBlock(uint16_t base, uint16_t count) : base_(base), count_(count) {}
+    virtual ~AttributeBlock() = default;
+    AttributeBlock(const AttributeBlock &) = delete;
+    AttributeBlock &operator=(const AttributeBlock &) = delete;
+
+    bool serves(uint16_t attid) const { return attid >= base_ && attid - base_ < count_; }
+
+    // The value a host read gets; false answers RC_FAIL.
+    virtual bool read(uint16_t attid, Bytes &out) = 0;
+    // A host write; false refuses it with RC_FAIL.
+    virtual bool write(uint16_t attid, const Bytes &value) = 0;
+    // A value set through the control API: a write that may also reach
+    // attributes the host cannot write.
+    virtual bool set(uint16_t attid, const Bytes &value) { return write(attid, value); }
+
+protected:
+    unsigned offset(uint16_t attid) const { return unsigned(attid - base_); }
+
+private:
+    uint16_t base_;
+    uint16_t count_;
+};
+
+// Masks and port sets accept 1 to 4 value bytes, zero-extended to 32 bits.
+inline bool isMaskValue(const Bytes &value) { return !value.empty() && value.size() <= 4; }
+
+} // namespace emu
+
+#endif

@@ -1,0 +1,157 @@
+#include "EmuDevice.h"
+
+#include <algorithm>
+
+namespace emu {
+
+EmuDevice::EmuDevice(std::unique_ptr<FirmwareModel> firmware, UsbIdentity usb)
+{
+    state_.firmware = std::move(firmware);
+    state_.usb = std::move(usb);
+}
+
+void EmuDevice::listInterfaces(uint16_t vendorId, uint16_t productId, std::vector<InterfaceRecord> &out) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const UsbIdentity &usb = state_.usb;
+    if (!plugged_ || retired_ || (vendorId && vendorId != usb.vendorId) || (productId && productId != usb.productId))
+        return;
+    for (int n = 0; n < usb.interfaces; ++n)
+        out.push_back(InterfaceRecord{usb, n, n == 0 ? usb.path : usb.path + ":" + std::to_string(n)});
+}
+
+int EmuDevice::interfaceForPath(const std::string &path) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const UsbIdentity &usb = state_.usb;
+    if (path == usb.path)
+        return 0;
+    for (int n = 1; n < usb.interfaces; ++n)
+        if (path == usb.path + ":" + std::to_string(n))
+            return n;
+    return -1;
+}
+
+std::shared_ptr<InputQueue> EmuDevice::attach(int interfaceNumber, InterfaceRecord &record, const wchar_t *&error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || retired_ || interfaceNumber >= state_.usb.interfaces) {
+        error = L"The device is not connected";
+        return nullptr;
+    }
+    if (state_.faults.refuseOpen) {
+        error = L"Permission denied: the device refuses to be opened";
+        return nullptr;
+    }
+    const UsbIdentity &usb = state_.usb;
+    record = InterfaceRecord{usb, interfaceNumber,
+                             interfaceNumber == 0 ? usb.path : usb.path + ":" + std::to_string(interfaceNumber)};
+    handles_.push_back(std::make_shared<InputQueue>());
+    return handles_.back();
+}
+
+void EmuDevice::detach(const std::shared_ptr<InputQueue> &input)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    handles_.erase(std::remove(handles_.begin(), handles_.end(), input), handles_.end());
+}
+
+int EmuDevice::openHandleCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(handles_.size());
+}
+
+bool EmuDevice::receive(const InputQueue &from, const Report &report)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || retired_ || from.dead())
+        return false;
+    const Request request = parseRequest(report);
+    state_.log.hostReport(report, request);
+    const Faults &faults = state_.faults;
+    if (faults.mute)
+        return true;  // the transfer went through; the firmware stays silent
+
+    const auto ready = InputQueue::Clock::now() + std::chrono::milliseconds(faults.answerDelayMs);
+    const uint16_t attid = request.wellFormed ? request.attid : 0;
+    for (int i = 0; i < faults.notificationsBeforeAnswer; ++i)
+        send(notification(attid), attid, ready);
+
+    // A raw answer or a failing attribute replaces the firmware's handling:
+    // the request is not carried out.
+    auto raw = request.wellFormed ? faults.rawAnswers.find(attid) : faults.rawAnswers.end();
+    if (raw != faults.rawAnswers.end())
+        send(raw->second, attid, ready);
+    else if (request.wellFormed && faults.failing.count(attid))
+        send(statusAnswer(request.opcode, false), attid, ready);
+    else
+        send(state_.firmware->answer(request), attid, ready);
+    return true;
+}
+
+bool EmuDevice::inject(const Report &report)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || retired_)
+        return false;
+    send(report, 0, InputQueue::Clock::now());
+    return true;
+}
+
+bool EmuDevice::storeFeatureReport(uint8_t reportId, const Bytes &bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || retired_)
+        return false;
+    featureReports_[reportId] = bytes;
+    return true;
+}
+
+bool EmuDevice::featureReport(uint8_t reportId, Bytes &out) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = featureReports_.find(reportId);
+    if (!plugged_ || retired_ || it == featureReports_.end())
+        return false;
+    out = it->second;
+    return true;
+}
+
+void EmuDevice::unplug()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    plugged_ = false;
+    killHandles();
+}
+
+bool EmuDevice::replug()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (retired_)
+        return false;
+    plugged_ = true;  // handles from before the unplug stay dead
+    return true;
+}
+
+void EmuDevice::retire()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    retired_ = true;
+    killHandles();
+}
+
+void EmuDevice::send(const Report &report, uint16_t attid, InputQueue::Clock::time_point ready)
+{
+    state_.log.deviceReport(report, attid);
+    for (const auto &input : handles_)
+        input->push(report, ready);  // every open handle gets every input report, as with hidraw
+}
+
+void EmuDevice::killHandles()
+{
+    for (const auto &input : handles_)
+        input->kill();
+}
+
+} // namespace emu

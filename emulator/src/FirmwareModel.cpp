@@ -1,0 +1,143 @@
+#include "FirmwareModel.h"
+
+#include "IdentityBlock.h"
+#include "PortControlBlock.h"
+
+namespace emu {
+
+namespace {
+constexpr uint16_t kGpioBase = 0x1200;
+constexpr uint16_t kAdcBase = 0x1300;
+constexpr uint16_t kI2cBase = 0x1400;
+constexpr uint16_t kPortControl = 0x8000;
+constexpr uint16_t kCalibration = 0x8100;
+constexpr uint16_t kVoltage = 0x8101;
+constexpr uint16_t kCurrent = 0x8102;
+
+// The meter's power monitor at 0x40: configuration, shunt voltage, bus
+// voltage (1.25 mV steps: 5.0 V), power, current, calibration, then zeros;
+// register 0xFF holds the die id.
+void fillPowerMonitor(I2cBridge::RegisterFile &regs)
+{
+    const uint16_t initial[] = {0x4127, 0x0271, 0x0FA0, 0x00FA, 0x09C4, 0x0A00};
+    for (size_t i = 0; i < sizeof initial / sizeof initial[0]; ++i)
+        regs[i] = initial[i];
+    regs[0xFF] = 0x2260;
+}
+} // namespace
+
+template <class B, class... Args>
+B *FirmwareModel::add(Args &&...args)
+{
+    auto block = std::make_unique<B>(std::forward<Args>(args)...);
+    B *raw = block.get();
+    blocks_.push_back(std::move(block));
+    return raw;
+}
+
+std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model, const std::string &serial)
+{
+    if (model != "Vanta" && model != "Brondel HUB" && model != "DMM")
+        return nullptr;
+    std::unique_ptr<FirmwareModel> fw(new FirmwareModel);
+    fw->add<IdentityBlock>(model, serial);
+    if (model == "Vanta") {
+        fw->gpio_ = fw->add<GpioBlock>(kGpioBase);
+        fw->adc_ = fw->add<AdcBlock>(kAdcBase);
+        fw->i2c_ = fw->add<I2cBridge>(kI2cBase);
+        fw->i2c_->addTarget(I2cBridge::kDefaultAddress);  // a plain register file, all zeros
+    } else if (model == "Brondel HUB") {
+        fw->add<PortControlBlock>(kPortControl);
+        fw->gpio_ = fw->add<GpioBlock>(kGpioBase);
+    } else {
+        fw->calibration_ = fw->add<CalibrationBlock>(kCalibration);
+        fw->voltage_ = fw->add<ReadingBlock>(kVoltage, 5.0f);
+        fw->current_ = fw->add<ReadingBlock>(kCurrent, 0.25f);
+        fw->i2c_ = fw->add<I2cBridge>(kI2cBase);
+        fw->i2c_->addTarget(I2cBridge::kDefaultAddress);
+        fillPowerMonitor(*fw->i2c_->target(I2cBridge::kDefaultAddress));
+    }
+    return fw;
+}
+
+Report FirmwareModel::answer(const Request &request)
+{
+    if (!request.wellFormed)
+        return statusAnswer(request.opcode, false);
+    if (request.opcode == kOpValueSet)
+        return statusAnswer(kOpValueSet, hostWrite(request.attid, request.value));
+    Bytes value;
+    if (!hostRead(request.attid, value) || value.size() > kMaxAnswerValue)
+        return statusAnswer(kOpValueGet, false);
+    return readAnswer(value);
+}
+
+bool FirmwareModel::readAttribute(uint16_t attid, Bytes &out)
+{
+    return hostRead(attid, out) && out.size() <= kMaxAnswerValue;
+}
+
+bool FirmwareModel::setAttribute(uint16_t attid, const Bytes &value)
+{
+    if (value.size() > kMaxAnswerValue)
+        return false;
+    if (AttributeBlock *block = blockFor(attid)) {
+        if (!block->set(attid, value))
+            return false;
+    } else {
+        plain_[attid] = value;
+    }
+    removed_.erase(attid);
+    return true;
+}
+
+void FirmwareModel::removeAttribute(uint16_t attid)
+{
+    plain_.erase(attid);
+    removed_.insert(attid);
+}
+
+ReadingBlock *FirmwareModel::reading(uint16_t attid) const
+{
+    if (attid == kVoltage)
+        return voltage_;
+    if (attid == kCurrent)
+        return current_;
+    return nullptr;
+}
+
+AttributeBlock *FirmwareModel::blockFor(uint16_t attid) const
+{
+    for (const auto &block : blocks_)
+        if (block->serves(attid))
+            return block.get();
+    return nullptr;
+}
+
+bool FirmwareModel::hostRead(uint16_t attid, Bytes &out)
+{
+    if (removed_.count(attid))
+        return false;
+    if (AttributeBlock *block = blockFor(attid))
+        return block->read(attid, out);
+    auto it = plain_.find(attid);
+    if (it == plain_.end())
+        return false;
+    out = it->second;
+    return true;
+}
+
+bool FirmwareModel::hostWrite(uint16_t attid, const Bytes &value)
+{
+    if (removed_.count(attid))
+        return false;
+    if (AttributeBlock *block = blockFor(attid))
+        return block->write(attid, value);
+    auto it = plain_.find(attid);
+    if (it == plain_.end())
+        return false;
+    it->second = value;  // attributes set from outside are read-write
+    return true;
+}
+
+} // namespace emu

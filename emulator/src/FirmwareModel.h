@@ -1,0 +1,64 @@
+// The firmware of one emulated device: its attribute blocks, plain attributes
+// set from outside, and the answer it computes for each host report.
+#ifndef KORVANE_EMU_FIRMWARE_MODEL_H
+#define KORVANE_EMU_FIRMWARE_MODEL_H
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "AdcBlock.h"
+#include "GpioBlock.h"
+#include "I2cBridge.h"
+#include "MeterBlocks.h"
+#include "Protocol.h"
+
+namespace emu {
+
+class FirmwareModel {
+public:
+    // Null for a model name that is not "Vanta", "Brondel HUB" or "DMM".
+    static std::unique_ptr<FirmwareModel> create(const std::string &model, const std::string &serial);
+
+    // The answer to a well-formed or malformed request: every request gets
+    // exactly one answer, failures as RC_FAIL with the opcode echoed.
+    Report answer(const Request &request);
+
+    // Control-side access: what a host read would get, and a set that also
+    // reaches read-only attributes and makes unserved ids served.
+    bool readAttribute(uint16_t attid, Bytes &out);
+    bool setAttribute(uint16_t attid, const Bytes &value);
+    void removeAttribute(uint16_t attid);
+
+    // The blocks this model has, null for the others.
+    GpioBlock *gpio() const { return gpio_; }
+    AdcBlock *adc() const { return adc_; }
+    I2cBridge *i2c() const { return i2c_; }
+    CalibrationBlock *calibration() const { return calibration_; }
+    ReadingBlock *reading(uint16_t attid) const;
+
+private:
+    FirmwareModel() = default;
+
+    template <class B, class... Args>
+    B *add(Args &&...args);
+    AttributeBlock *blockFor(uint16_t attid) const;
+    bool hostRead(uint16_t attid, Bytes &out);
+    bool hostWrite(uint16_t attid, const Bytes &value);
+
+    std::vector<std::unique_ptr<AttributeBlock>> blocks_;
+    std::map<uint16_t, Bytes> plain_;  // attributes set from outside
+    std::set<uint16_t> removed_;       // served no more until set again
+    GpioBlock *gpio_ = nullptr;
+    AdcBlock *adc_ = nullptr;
+    I2cBridge *i2c_ = nullptr;
+    CalibrationBlock *calibration_ = nullptr;
+    ReadingBlock *voltage_ = nullptr;
+    ReadingBlock *current_ = nullptr;
+};
+
+} // namespace emu
+
+#endif

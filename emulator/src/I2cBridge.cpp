@@ -1,0 +1,81 @@
+#include "I2cBridge.h"
+
+namespace emu {
+
+// Data transfer widths in bytes: 1 moves the low byte of the register,
+// 2 the whole register (low byte first), 3 the register and the low byte of
+// the next one, 4 two consecutive registers. The register after 0xFF is 0x00.
+
+bool I2cBridge::read(uint16_t attid, Bytes &out)
+{
+    switch (offset(attid)) {
+    case 0: out = {address_}; return true;
+    case 1: out = {pointer_}; return true;
+    default: return readData(offset(attid) - 1, out);
+    }
+}
+
+bool I2cBridge::write(uint16_t attid, const Bytes &value)
+{
+    switch (offset(attid)) {
+    case 0:
+        if (value.size() != 1 || value[0] > kMaxAddress)
+            return false;
+        address_ = value[0];  // like on a real bus, an absent target shows only at transfer time
+        return true;
+    case 1:
+        if (value.size() != 1)
+            return false;
+        pointer_ = value[0];
+        return true;
+    default:
+        return writeData(offset(attid) - 1, value);
+    }
+}
+
+bool I2cBridge::readData(unsigned width, Bytes &out)
+{
+    RegisterFile *regs = target(address_);
+    if (!regs)
+        return false;  // no acknowledge from the bus
+    out.clear();
+    for (unsigned i = 0; i < width; ++i) {
+        const uint16_t reg = (*regs)[uint8_t(pointer_ + i / 2)];
+        out.push_back(i % 2 == 0 ? uint8_t(reg) : uint8_t(reg >> 8));
+    }
+    return true;
+}
+
+bool I2cBridge::writeData(unsigned width, const Bytes &value)
+{
+    RegisterFile *regs = target(address_);
+    if (!regs || value.size() != width)
+        return false;
+    for (unsigned i = 0; i < width; ++i) {
+        uint16_t &reg = (*regs)[uint8_t(pointer_ + i / 2)];
+        reg = i % 2 == 0 ? uint16_t((reg & 0xFF00) | value[i])
+                         : uint16_t((reg & 0x00FF) | value[i] << 8);
+    }
+    return true;
+}
+
+bool I2cBridge::addTarget(uint8_t address)
+{
+    if (address > kMaxAddress)
+        return false;
+    targets_.emplace(address, RegisterFile{});
+    return true;
+}
+
+bool I2cBridge::removeTarget(uint8_t address)
+{
+    return targets_.erase(address) > 0;
+}
+
+I2cBridge::RegisterFile *I2cBridge::target(uint8_t address)
+{
+    auto it = targets_.find(address);
+    return it == targets_.end() ? nullptr : &it->second;
+}
+
+} // namespace emu

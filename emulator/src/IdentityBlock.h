@@ -1,0 +1,27 @@
+// Identity attributes 0..4: vendor, product, revision, serial and firmware
+// texts with their terminating zero. Read-only to the host.
+#ifndef KORVANE_EMU_IDENTITY_BLOCK_H
+#define KORVANE_EMU_IDENTITY_BLOCK_H
+
+#include <array>
+#include <string>
+
+#include "AttributeBlock.h"
+
+namespace emu {
+
+class IdentityBlock : public AttributeBlock {
+public:
+    IdentityBlock(const std::string &product, const std::string &serial);
+
+    bool read(uint16_t attid, Bytes &out) override;
+    bool write(uint16_t, const Bytes &) override { return false; }
+    bool set(uint16_t attid, const Bytes &value) override;
+
+private:
+    std::array<Bytes, 5> texts_;
+};
+
+} // namespace emu
+
+#endif

@@ -1,0 +1,32 @@
+// Port control of the hub: one 32-bit mask, bit p - 1 switches port p on.
+#ifndef KORVANE_EMU_PORT_CONTROL_BLOCK_H
+#define KORVANE_EMU_PORT_CONTROL_BLOCK_H
+
+#include "AttributeBlock.h"
+
+namespace emu {
+
+class PortControlBlock : public AttributeBlock {
+public:
+    explicit PortControlBlock(uint16_t attid) : AttributeBlock(attid, 1) {}
+
+    bool read(uint16_t, Bytes &out) override
+    {
+        out = le32(mask_);
+        return true;
+    }
+    bool write(uint16_t, const Bytes &value) override
+    {
+        if (!isMaskValue(value))
+            return false;
+        mask_ = fromLe(value);
+        return true;
+    }
+
+private:
+    uint32_t mask_ = 0;  // every port off at power-up
+};
+
+} // namespace emu
+
+#endif

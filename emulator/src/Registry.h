@@ -1,0 +1,44 @@
+// The process-wide set of emulated devices and the library's own state
+// (initialised flag, last library-level error). Devices are numbered in the
+// order they were added; emu_reset starts the numbering again.
+#ifndef KORVANE_EMU_REGISTRY_H
+#define KORVANE_EMU_REGISTRY_H
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "EmuDevice.h"
+
+namespace emu {
+
+class Registry {
+public:
+    // Never destroyed, so that threads still calling in at process exit
+    // find it intact. The first call adds the devices named in
+    // KORVANE_EMU_DEVICES.
+    static Registry &instance();
+
+    // The id of the new device, -1 for an unknown model.
+    int add(const std::string &model, const char *serial, const char *path);
+    std::shared_ptr<EmuDevice> find(int id) const;
+    std::vector<std::shared_ptr<EmuDevice>> all() const;
+    int count() const;
+    void reset();
+
+    std::atomic<bool> initialised{false};
+    std::atomic<const wchar_t *> lastError{nullptr};
+
+private:
+    Registry() = default;
+    void addConfiguredDevices(const char *spec);
+
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<EmuDevice>> devices_;
+};
+
+} // namespace emu
+
+#endif

@@ -1,0 +1,15 @@
+// UTF-8 to wide strings for serial numbers and paths given as narrow text.
+#ifndef KORVANE_EMU_UTF8_H
+#define KORVANE_EMU_UTF8_H
+
+#include <string>
+
+namespace emu {
+
+// Invalid or truncated sequences become U+FFFD, as a USB string would
+// show an unrepresentable character.
+std::wstring wideFromUtf8(const std::string &text);
+
+} // namespace emu
+
+#endif
