@@ -1,0 +1,309 @@
+"""The attribute service on a link of the test's own: request bytes, answer
+acceptance, pairing by arrival order, the bounded wait and link loss."""
+import ctypes
+import os
+import time
+
+import pytest
+
+import _korvane as K
+import korvane
+
+OLD_VALUE = 0x11223344  # what an attribute holds before a transaction
+
+
+def hexbytes(text):
+    return bytes.fromhex(text)
+
+
+def host_reports(dev):
+    return [entry.report for entry in dev.log() if entry.kind == 0]
+
+
+def attribute(attid, value=None):
+    attr = korvane.Attribute(attid, 0, 0)
+    if value is not None:
+        assert attr.setValue(value) is False
+    return attr
+
+
+def text_of(attr):
+    return attr.getValueStr()
+
+
+@pytest.fixture
+def board(emu):
+    return emu.add("Vanta", serial="VT-0001")
+
+
+@pytest.fixture
+def link(board):
+    device = korvane.KorDevice()
+    assert device.open(board.path) is False
+    yield device
+    device.close()
+
+
+@pytest.fixture
+def service(board, link):
+    svc = korvane.KorService(link)
+    board.clear_log()
+    yield svc
+    # The service goes before the link it borrows.
+    K.delete_KorService(svc)
+
+
+@pytest.mark.parametrize("attid, value, packet", [
+    (0x1203, 0x2A, "05 12 12 03 2A"),
+    (0x8000, 0x1234, "06 12 80 00 34 12"),
+    (0x1200, 0xDFFFFFFF, "08 12 12 00 FF FF FF DF"),
+    (0x0001, "ab", "06 12 00 01 61 62"),
+    (0x0001, "", "04 12 00 01"),
+])
+def test_write_request_bytes(board, service, attid, value, packet):
+    service.writeAttribute(attribute(attid, value))
+    reports = host_reports(board)
+    assert len(reports) == 1
+    expected = hexbytes(packet)
+    assert reports[0][:len(expected)] == expected
+
+
+def test_read_request_bytes(board, service):
+    service.readAttribute(attribute(0x8101))
+    reports = host_reports(board)
+    assert len(reports) == 1
+    assert reports[0][:4] == hexbytes("04 13 81 01")
+    assert board.requests() == [(0x13, 0x8101, b"")]
+
+
+@pytest.mark.parametrize("answer, length, value_bytes", [
+    ("05 13 01 AA BB", 2, "AA BB"),
+    ("03 13 01", 0, ""),
+    ("07 13 01 01 02 03 04", 4, "01 02 03 04"),
+    ("23 13 01" + " 5A" * 32, 32, "5A" * 32),
+])
+def test_accepted_read_answers(board, service, answer, length, value_bytes):
+    board.raw_answer(0x0002, hexbytes(answer))
+    attr = attribute(0x0002, OLD_VALUE)
+    assert service.readAttribute(attr) is False
+    assert attr.getValueLength() == length
+    expected = hexbytes(value_bytes)
+    stored = attr.getValueUint64().to_bytes(8, "little")
+    assert stored[:len(expected)] == expected[:8]
+
+
+def test_two_byte_answer_reads_low_byte_first(board, service):
+    board.raw_answer(0x0002, hexbytes("05 13 01 AA BB"))
+    attr = attribute(0x0002)
+    assert service.readAttribute(attr) is False
+    assert attr.getValueUint16() == 0xBBAA
+
+
+@pytest.mark.parametrize("answer", [
+    "43 13 01 AA",            # bit 6 of the length byte
+    "83 13 01",               # bit 7
+    "02 13 01",               # length below 3
+    "24 13 01" + " 00" * 33,  # 33 value bytes
+    "04 12 01 AA",            # opcode of a write
+    "04 13 00 AA",            # RC_FAIL
+    "04 13 02 AA",            # unknown return code
+])
+def test_rejected_read_answers_leave_the_attribute(board, service, answer):
+    board.raw_answer(0x0002, hexbytes(answer))
+    attr = attribute(0x0002, OLD_VALUE)
+    assert service.readAttribute(attr) is True
+    assert attr.getValueUint32() == OLD_VALUE
+    assert attr.getValueLength() == 4
+
+
+@pytest.mark.parametrize("answer, failed", [
+    ("03 12 01", False),
+    ("03 12 00", True),
+    ("04 12 01", True),
+    ("03 13 01", True),
+    ("43 12 01", True),
+])
+def test_write_answers(board, service, answer, failed):
+    board.raw_answer(0x1203, hexbytes(answer))
+    attr = attribute(0x1203, OLD_VALUE)
+    assert service.writeAttribute(attr) is failed
+    # The service works on a copy: the caller's attribute never changes.
+    assert attr.getValueUint32() == OLD_VALUE
+    assert attr.getValueLength() == 4
+
+
+def test_device_refusal_is_a_failure(board, service):
+    board.fail_attribute(0x0001)
+    attr = attribute(0x0001, OLD_VALUE)
+    assert service.readAttribute(attr) is True
+    assert attr.getValueUint32() == OLD_VALUE
+    assert service.writeAttribute(attribute(0x0001, "x")) is True
+
+
+def test_notifications_between_request_and_answer_are_skipped(board, service):
+    board.notifications_before_answer(3)
+    attr = attribute(0x0001)
+    assert service.readAttribute(attr) is False
+    assert text_of(attr) == "Vanta"
+    notifications = [e for e in board.log() if e.kind == 1 and e.report[1] == 0xA0]
+    assert len(notifications) >= 3
+    assert service.writeAttribute(attribute(0x1203, 0x01)) is False
+
+
+def test_stale_report_is_taken_as_the_next_answer(board, service):
+    board.inject(hexbytes("01 02 03"))
+    product = attribute(0x0001, OLD_VALUE)
+    # The stray report answers the first request and fails its checks...
+    assert service.readAttribute(product) is True
+    assert product.getValueUint32() == OLD_VALUE
+    # ...so the product name answer is taken by the next request...
+    revision = attribute(0x0002)
+    assert service.readAttribute(revision) is False
+    assert text_of(revision) == "Vanta"
+    # ...and the revision answer by the one after it.
+    assert service.readAttribute(revision) is False
+    assert text_of(revision) == "A1"
+
+
+def test_queued_reports_are_taken_oldest_first_and_none_is_lost(board, service):
+    # More reports than the queue holds: the receive thread waits for room
+    # instead of dropping any.
+    for n in range(1, 7):
+        board.inject(bytes([0x04, 0x13, 0x01, n]))
+    time.sleep(0.05)
+    attr = attribute(0x0003)
+    taken = []
+    for _ in range(6):
+        assert service.readAttribute(attr) is False
+        taken.append(attr.getValueUint8())
+    assert taken == [1, 2, 3, 4, 5, 6]
+
+
+def test_closed_link_fails_at_once_without_traffic(board, link, service):
+    link.close()
+    board.clear_log()
+    attr = attribute(0x0001, OLD_VALUE)
+    started = time.monotonic()
+    assert service.readAttribute(attr) is True
+    assert service.writeAttribute(attribute(0x1203, 1)) is True
+    assert time.monotonic() - started < 0.2
+    assert attr.getValueUint32() == OLD_VALUE
+    assert board.log() == []
+
+
+def test_service_on_a_never_opened_link(board):
+    device = korvane.KorDevice()
+    svc = korvane.KorService(device)
+    try:
+        assert svc.readAttribute(attribute(0x0001)) is True
+        assert board.log() == []
+    finally:
+        K.delete_KorService(svc)
+
+
+def test_muted_device_ends_the_wait_with_failure(board, service):
+    board.mute()
+    attr = attribute(0x0001, OLD_VALUE)
+    started = time.monotonic()
+    assert service.readAttribute(attr) is True
+    waited = time.monotonic() - started
+    assert 0.9 <= waited <= 1.6
+    assert attr.getValueUint32() == OLD_VALUE
+    board.mute(False)
+    assert service.readAttribute(attr) is False
+    assert text_of(attr) == "Vanta"
+
+
+def test_none_is_refused(link, service):
+    with pytest.raises((TypeError, ValueError)):
+        korvane.KorService(None)
+    with pytest.raises((TypeError, ValueError)):
+        K.new_KorService(None)
+    with pytest.raises((TypeError, ValueError)):
+        service.readAttribute(None)
+    with pytest.raises(ValueError) as error:
+        service.writeAttribute(None)
+    assert str(error.value) == ("invalid null reference in method "
+                                "'KorService_writeAttribute', argument 2 of type 'Attribute'")
+
+
+def test_close_during_traffic(emu, board, link, service):
+    # The receive thread is reading a stream of notifications while the
+    # caller closes the link under it.
+    for _ in range(15):
+        if not link.isOpen():
+            assert link.open(board.path) is False
+        for _ in range(30):
+            board.inject(bytes([0x03, 0xA0, 0x00]))
+        time.sleep(0.005)
+        assert link.close() is False
+    assert emu.open_handle_count() == 0
+    assert service.readAttribute(attribute(0x0001)) is True
+    assert link.open(board.path) is False
+    attr = attribute(0x0001)
+    assert service.readAttribute(attr) is False
+    assert text_of(attr) == "Vanta"
+
+
+class _SigEvent(ctypes.Structure):
+    """struct sigevent of glibc on 64-bit Linux (SIGEV_THREAD form)."""
+    _fields_ = [("sigev_value", ctypes.c_void_p),
+                ("sigev_signo", ctypes.c_int),
+                ("sigev_notify", ctypes.c_int),
+                ("sigev_notify_function", ctypes.c_void_p),
+                ("sigev_notify_attributes", ctypes.c_void_p),
+                ("_pad", ctypes.c_byte * 32)]
+
+
+class _TimeSpec(ctypes.Structure):
+    _fields_ = [("tv_sec", ctypes.c_long), ("tv_nsec", ctypes.c_long)]
+
+
+class _ITimerSpec(ctypes.Structure):
+    _fields_ = [("it_interval", _TimeSpec), ("it_value", _TimeSpec)]
+
+
+def unplug_later(dev, seconds):
+    """Unplugs dev from a native timer thread after the given time.
+
+    The wrappers keep the interpreter lock while a transaction waits, so no
+    Python thread can act during that wait. A POSIX timer whose notify
+    function is the emulator's own emu_unplug(int) can: it runs on a thread
+    of the C library and never enters the interpreter.
+    Returns a function that deletes the timer.
+    """
+    libc = ctypes.CDLL(None, use_errno=True)
+    emu_lib = ctypes.CDLL(os.environ["KORVANE_EMU_LIB"])
+    event = _SigEvent()
+    event.sigev_value = dev.id
+    event.sigev_notify = 2  # SIGEV_THREAD
+    event.sigev_notify_function = ctypes.cast(emu_lib.emu_unplug, ctypes.c_void_p).value
+    timer = ctypes.c_void_p()
+    clock_monotonic = 1
+    assert libc.timer_create(clock_monotonic, ctypes.byref(event), ctypes.byref(timer)) == 0
+    spec = _ITimerSpec()
+    spec.it_value.tv_sec = int(seconds)
+    spec.it_value.tv_nsec = int((seconds - int(seconds)) * 1e9)
+    assert libc.timer_settime(timer, 0, ctypes.byref(spec), None) == 0
+    return lambda: libc.timer_delete(timer)
+
+
+def test_unplug_during_a_transaction(board, link, service):
+    board.answer_delay(400)
+    delete_timer = unplug_later(board, 0.1)
+    try:
+        attr = attribute(0x0001, OLD_VALUE)
+        started = time.monotonic()
+        assert service.readAttribute(attr) is True
+        assert time.monotonic() - started <= 1.6
+    finally:
+        delete_timer()
+    # The request went out before the device vanished.
+    assert [r[:4] for r in host_reports(board)] == [hexbytes("04 13 00 01")]
+    assert attr.getValueUint32() == OLD_VALUE
+    board.replug()
+    board.answer_delay(0)
+    link.close()
+    assert link.open(board.path) is False
+    assert service.readAttribute(attr) is False
+    assert text_of(attr) == "Vanta"
