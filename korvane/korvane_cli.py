@@ -159,7 +159,13 @@ def _selection(parser, devices=None, default=None):
     parser.add_argument("-s", "--serial", default=argparse.SUPPRESS,
                         help="serial number of the device (default: the first one found)")
     if devices:
-        parser.add_argument("-d", "--device", type=_model, default=argparse.SUPPRESS,
+        def device(text):
+            model = _model(text)
+            if model.key not in devices:
+                raise argparse.ArgumentTypeError(
+                    f"invalid choice: '{text}' (this command works on {' or '.join(devices)})")
+            return model
+        parser.add_argument("-d", "--device", type=device, default=argparse.SUPPRESS,
                             metavar="{" + ",".join(devices) + "}",
                             help=f"which model's block to use (default: {default})")
 
@@ -552,7 +558,7 @@ def cmd_gpio_mode(kv, args):
 def cmd_gpio_write(kv, args):
     with _gpio_session(kv, args) as dev:
         if dev.device.gpiohw.digitalWrite(args.pin, LEVELS[args.level]):
-            raise dev.fail(f"driving pin {args.pin} {args.level}")
+            raise dev.fail(f"driving pin {args.pin} {'high' if LEVELS[args.level] else 'low'}")
 
 
 def cmd_gpio_read(kv, args):
