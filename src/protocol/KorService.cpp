@@ -10,7 +10,8 @@ KorService::KorService(KorDevice *device)
     : device(device),
       receiveThread(nullptr),
       stopRequested(false),
-      answerMayBeLate(false) {
+      answerMayBeLate(false),
+      lateAnswerLink(0) {
     // If the thread cannot start, std::system_error leaves the constructor
     // and the new-expression frees the thread object's storage.
     receiveThread = new std::thread(&KorService::receiveLoop, this);
@@ -74,6 +75,7 @@ bool KorService::transact(const uint8_t *request, size_t len, korPacket &answer)
         return false;
     }
     discardLateAnswer();
+    const unsigned long link = device->openGeneration();
     uint8_t payload[packet::kMaxPacketLen];
     std::copy(request, request + len, payload);
     // write refuses only a closed link (closed since the test above): no
@@ -85,6 +87,7 @@ bool KorService::transact(const uint8_t *request, size_t len, korPacket &answer)
         return true;
     }
     answerMayBeLate = true;
+    lateAnswerLink = link;
     lateAnswerDeadline = steady_clock::now() + kor_service::kLateAnswerGrace;
     return false;
 }
@@ -92,7 +95,8 @@ bool KorService::transact(const uint8_t *request, size_t len, korPacket &answer)
 // Answers carry no attribute id, so the answer of an expired request that
 // arrives later would be taken by the next request. Whatever is queued now
 // came after that request was sent and is dropped; if nothing came yet, one
-// answer arriving within the grace is dropped as the late one.
+// answer arriving within the grace is dropped as the late one. A link opened
+// again since then cannot deliver it, so there is nothing to wait for.
 void KorService::discardLateAnswer() {
     if (!answerMayBeLate) {
         return;
@@ -103,7 +107,7 @@ void KorService::discardLateAnswer() {
     while (queue.pop(stale, std::chrono::milliseconds(0))) {
         dropped = true;
     }
-    if (dropped) {
+    if (dropped || device->openGeneration() != lateAnswerLink) {
         return;
     }
     const steady_clock::duration left = lateAnswerDeadline - steady_clock::now();

@@ -47,6 +47,8 @@ private:
     bool answerMayBeLate;
     // Until when an answer that arrives is taken as that late answer.
     std::chrono::steady_clock::time_point lateAnswerDeadline;
+    // The link's open generation the late answer was asked on.
+    unsigned long lateAnswerLink;
 };
 
 // How long a transaction waits for the device's answer.

@@ -33,7 +33,7 @@ std::mutex &mutex() {
 }
 }  // namespace hidapi_state
 
-KorDevice::KorDevice() : handle(nullptr) {}
+KorDevice::KorDevice() : handle(nullptr), opens(0) {}
 
 KorDevice::~KorDevice() { close(); }
 
@@ -92,6 +92,11 @@ int KorDevice::read(uint8_t *data) {
     return hid_read(handle, data, BUF_LEN);
 }
 
+unsigned long KorDevice::openGeneration() {
+    std::lock_guard<std::mutex> lock(handleMutex);
+    return opens;
+}
+
 // Called with handleMutex held.
 bool KorDevice::adoptHandle(hid_device *opened) {
     handle = opened;
@@ -100,6 +105,7 @@ bool KorDevice::adoptHandle(hid_device *opened) {
         return true;
     }
     hid_set_nonblocking(handle, 1);
+    ++opens;
     return false;
 }
 

@@ -33,12 +33,19 @@ public:
     int read(uint8_t *data);
 
 private:
+    // The attribute service asks whether the link was reopened since it
+    // sent a request: answers to the old handle never arrive on a new one.
+    friend class KorService;
+    unsigned long openGeneration();
+
     KorDevice(const KorDevice &) = delete;
     KorDevice &operator=(const KorDevice &) = delete;
     bool adoptHandle(hid_device *opened);
     void releaseHandle();
 
     hid_device *handle;
+    // Number of successful opens so far; guarded by handleMutex.
+    unsigned long opens;
     // Orders open, close, read and write on the handle, so the receive
     // thread never reads through a handle that is being released.
     std::mutex handleMutex;
