@@ -1,0 +1,230 @@
+"""The Python helper of the emulated HID library, and the launcher.
+
+Runs in a process with libkorvane_emu.so preloaded (the test command does
+that); raw hidapi calls go through ctypes into the same library, so these
+tests need nothing but the emulator.
+"""
+import ctypes
+import os
+import subprocess
+import sys
+
+import pytest
+
+from korvane_emu import DEVICE, HOST, EmuError, Emulator, find_library
+
+
+class HidDeviceInfo(ctypes.Structure):
+    pass
+
+
+HidDeviceInfo._fields_ = [
+    ("path", ctypes.c_char_p),
+    ("vendor_id", ctypes.c_ushort),
+    ("product_id", ctypes.c_ushort),
+    ("serial_number", ctypes.c_wchar_p),
+    ("release_number", ctypes.c_ushort),
+    ("manufacturer_string", ctypes.c_wchar_p),
+    ("product_string", ctypes.c_wchar_p),
+    ("usage_page", ctypes.c_ushort),
+    ("usage", ctypes.c_ushort),
+    ("interface_number", ctypes.c_int),
+    ("next", ctypes.POINTER(HidDeviceInfo)),
+    ("bus_type", ctypes.c_int),
+]
+
+
+@pytest.fixture(scope="module")
+def emulator():
+    return Emulator()
+
+
+@pytest.fixture
+def helper_emu(emulator):
+    emulator.reset()
+    yield emulator
+    emulator.reset()
+
+
+@pytest.fixture(scope="module")
+def hid(emulator):
+    lib = emulator.lib
+    lib.hid_enumerate.restype = ctypes.POINTER(HidDeviceInfo)
+    lib.hid_enumerate.argtypes = [ctypes.c_ushort, ctypes.c_ushort]
+    lib.hid_free_enumeration.argtypes = [ctypes.POINTER(HidDeviceInfo)]
+    lib.hid_open_path.restype = ctypes.c_void_p
+    lib.hid_open_path.argtypes = [ctypes.c_char_p]
+    lib.hid_close.argtypes = [ctypes.c_void_p]
+    lib.hid_write.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t]
+    lib.hid_read_timeout.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int]
+    return lib
+
+
+def enumerate_devices(hid):
+    head = hid.hid_enumerate(0, 0)
+    records, node = [], head
+    while node:
+        d = node.contents
+        records.append((d.path.decode(), d.product_string, d.serial_number, d.interface_number))
+        node = d.next
+    hid.hid_free_enumeration(head)
+    return records
+
+
+def transact(hid, handle, packet, timeout_ms=1000):
+    assert hid.hid_write(handle, bytes([0]) + bytes(packet).ljust(64, b"\0"), 65) == 65
+    buf = ctypes.create_string_buffer(65)
+    n = hid.hid_read_timeout(handle, buf, 65, timeout_ms)
+    return buf.raw[:n]
+
+
+def test_helper_controls_the_library_that_serves_hidapi():
+    if "libkorvane_emu.so" in os.environ.get("LD_PRELOAD", ""):
+        preloaded = [p for p in os.environ["LD_PRELOAD"].split(":") if p.endswith("libkorvane_emu.so")][0]
+        assert os.path.samefile(find_library(), preloaded)
+
+
+def test_added_devices_enumerate_with_their_paths(helper_emu, hid):
+    vanta = helper_emu.add("Vanta", serial="VT-0001")
+    meter = helper_emu.add("DMM", serial="Mé-1", path="/dev/meter")
+    meter.set_interfaces(2)
+    assert (vanta.id, meter.id) == (0, 1)
+    assert vanta.path == "/dev/emu-hidraw0"
+    assert enumerate_devices(hid) == [
+        ("/dev/emu-hidraw0", "Vanta", "VT-0001", 0),
+        ("/dev/meter", "DMM", "Mé-1", 0),
+        ("/dev/meter:1", "DMM", "Mé-1", 1),
+    ]
+    vanta.set_product("Vänta ☃")
+    vanta.set_serial(None)
+    assert enumerate_devices(hid)[0][1:3] == ("Vänta ☃", None)
+    vanta.unplug()
+    assert [r[0] for r in enumerate_devices(hid)] == ["/dev/meter", "/dev/meter:1"]
+    with pytest.raises(ValueError):
+        helper_emu.add("Toaster")
+
+
+def test_product_name_of_a_vanta_through_raw_calls(helper_emu, hid):
+    dev = helper_emu.add("Vanta", serial="VT-0001")
+    handle = hid.hid_open_path(dev.path.encode())
+    assert handle
+    try:
+        answer = transact(hid, handle, b"\x04\x13\x00\x01")
+        assert answer[1:3] == b"\x13\x01"
+        assert answer[3:3 + (answer[0] & 0x3F) - 3] == b"Vanta\0"
+        assert helper_emu.open_handle_count() == 1
+    finally:
+        hid.hid_close(handle)
+    assert helper_emu.open_handle_count() == 0
+    assert dev.requests() == [(0x13, 1, b"")]
+    host, device = dev.log()
+    assert (host.kind, device.kind) == (HOST, DEVICE)
+    assert host.report == b"\x04\x13\x00\x01".ljust(64, b"\0")
+    assert device.value == b"Vanta\0"
+    dev.clear_log()
+    assert dev.log() == []
+
+
+@pytest.mark.parametrize("fault, packet, expected", [
+    (lambda d: d.fail_attribute(0x1300), b"\x04\x13\x13\x00", b"\x03\x13\x00"),
+    (lambda d: d.raw_answer(0x1300, b"\x05\x13\x01\xaa\xbb"), b"\x04\x13\x13\x00", b"\x05\x13\x01\xaa\xbb"),
+    (lambda d: d.remove_attribute(0x1300), b"\x04\x13\x13\x00", b"\x03\x13\x00"),
+    (lambda d: d.set_adc(0, 0x1234), b"\x04\x13\x13\x00", b"\x07\x13\x01\x34\x12\x00\x00"),
+    (lambda d: d.set_gpio_external(0x1, 0x1), b"\x04\x13\x12\x03", b"\x07\x13\x01\x01\x00\x00\x00"),
+])
+def test_state_and_faults_set_through_the_helper(helper_emu, hid, fault, packet, expected):
+    dev = helper_emu.add("Vanta")
+    fault(dev)
+    handle = hid.hid_open_path(dev.path.encode())
+    try:
+        assert transact(hid, handle, packet)[:len(expected)] == expected
+    finally:
+        hid.hid_close(handle)
+
+
+def test_mute_delay_and_restoring_faults(helper_emu, hid):
+    dev = helper_emu.add("DMM")
+    handle = hid.hid_open_path(dev.path.encode())
+    try:
+        dev.mute()
+        assert transact(hid, handle, b"\x04\x13\x81\x01", timeout_ms=50) == b""
+        dev.mute(False)
+        dev.answer_delay(100)
+        assert transact(hid, handle, b"\x04\x13\x81\x01", timeout_ms=20) == b""
+        buf = ctypes.create_string_buffer(65)
+        assert hid.hid_read_timeout(handle, buf, 65, 2000) == 64
+        dev.answer_delay(0)
+        dev.raw_answer(0x8101, b"\x03\x13\x00")
+        dev.raw_answer(0x8101, None)
+        assert transact(hid, handle, b"\x04\x13\x81\x01")[:7] == b"\x07\x13\x01\x00\x00\xa0\x40"
+    finally:
+        hid.hid_close(handle)
+
+
+def test_getters_give_none_for_what_is_not_there(helper_emu):
+    dev = helper_emu.add("DMM")
+    assert dev.get_attribute(0x8101) == b"\x00\x00\xa0\x40"
+    assert dev.get_attribute(0x9999) is None
+    assert dev.get_i2c_register(0x40, 0xFF) == 0x2260
+    assert dev.get_i2c_register(0x41, 0xFF) is None
+    dev.set_calibration(-2, 3, 0, -128)
+    assert dev.get_attribute(0x8100) == b"\xfe\x03\x00\x80"
+    assert dev.calibration_count() == 0
+    with pytest.raises(EmuError):
+        dev.set_adc(0, 1)  # the meter has no ADC block
+    with pytest.raises(EmuError):
+        helper_emu.device(5)
+
+
+# Lists what hid_enumerate finds in the launched process: the preloaded
+# library's hid_* symbols come first in the global scope.
+LISTING = """
+import ctypes
+class Info(ctypes.Structure):
+    pass
+Info._fields_ = [("path", ctypes.c_char_p), ("vid", ctypes.c_ushort), ("pid", ctypes.c_ushort),
+                 ("serial", ctypes.c_wchar_p), ("release", ctypes.c_ushort), ("maker", ctypes.c_wchar_p),
+                 ("product", ctypes.c_wchar_p), ("page", ctypes.c_ushort), ("usage", ctypes.c_ushort),
+                 ("interface", ctypes.c_int), ("next", ctypes.POINTER(Info))]
+hid = ctypes.CDLL(None)
+hid.hid_enumerate.restype = ctypes.POINTER(Info)
+hid.hid_enumerate.argtypes = [ctypes.c_ushort, ctypes.c_ushort]
+hid.hid_free_enumeration.argtypes = [ctypes.POINTER(Info)]
+head = hid.hid_enumerate(0x04D8, 0xECD0)
+node, found = head, []
+while node:
+    found.append("%s=%s:%s" % (node.contents.path.decode(), node.contents.product, node.contents.serial))
+    node = node.contents.next
+hid.hid_free_enumeration(head)
+print(";".join(found))
+"""
+
+
+def launcher():
+    build = os.environ.get("KORVANE_BUILD_DIR") or os.path.dirname(os.path.dirname(find_library()))
+    path = os.path.join(build, "emulator", "korvane-emu")
+    if not os.access(path, os.X_OK):
+        pytest.skip("launcher not built")
+    return path
+
+
+@pytest.mark.parametrize("args, expected", [
+    ([], "/dev/emu-hidraw0=Vanta:VT-0001;/dev/emu-hidraw1=Brondel HUB:BH-0001;/dev/emu-hidraw2=DMM:DM-0001"),
+    (["--device", "DMM:D-9:/dev/m:x", "--device=Vanta"], "/dev/m:x=DMM:D-9;/dev/emu-hidraw1=Vanta:None"),
+    (["--no-devices"], ""),
+])
+def test_launcher_attaches_the_devices_it_is_given(args, expected):
+    env = dict(os.environ)
+    env.pop("LD_PRELOAD", None)
+    env.pop("KORVANE_EMU_LIB", None)
+    result = subprocess.run([launcher(), *args, "--", sys.executable, "-c", LISTING],
+                            env=env, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == expected
+
+
+def test_launcher_refuses_an_unknown_model():
+    result = subprocess.run([launcher(), "--device", "Toaster", "true"],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 2
+    assert "unknown model" in result.stderr
