@@ -1,0 +1,153 @@
+/* The library's published classes and constants, in the order of the
+ * module's function table. Everything public in the headers that the module
+ * does not publish is ignored here. */
+
+%{
+#include <system_error>
+
+#include "kordefs.h"
+#include "KorDevice.h"
+#include "KorDeviceManager.h"
+#include "korPacket.h"
+#include "Attvalue.h"
+#include "Attribute.h"
+#include "KorService.h"
+#include "KorCore.h"
+#include "Vanta.h"
+#include "Brondel.h"
+#include "Dmm.h"
+#include "Adc.h"
+#include "AdcHw.h"
+#include "GpioHw.h"
+#include "I2cHw.h"
+#include "Pin.h"
+%}
+
+%include <stdint.i>
+
+/* SWIG's parser does not know alignas (Attvalue's storage). */
+#define alignas(n)
+
+/* Constants: SWIG would publish a C++ `const int` as a read-only variable of
+ * a 'cvar' object; the module publishes each as a plain int in its
+ * dictionary, so kordefs.h is read with `const` meaning %constant. The
+ * enumeration members become ints too; the enumeration types do not. */
+%define const %constant %enddef
+%include "kordefs.h"
+#undef const
+
+/* Type entries for the seven enumerations (SWIG makes none for enumerations
+ * that only pass by value); their names are set in module_frame.i. */
+%types(enum OperationCode *, enum ReturnCode *, enum AttributionPermission *,
+       enum AttributionProperty *, enum AttGpioHw *, enum PinMode *, enum AttI2cHw *);
+
+/* Device link. */
+%include "KorDevice.h"
+
+/* Device enumeration; convertWcharToString follows the class. */
+%ignore convertWcharToString;
+%include "KorDeviceManager.h"
+%rename("%s") convertWcharToString;
+std::string convertWcharToString(wchar_t *text);
+
+/* Packet record. Its array's type reads 'uint8_t [65]' in messages. The
+ * module knows the 65 bytes behind every packet's dat (see hid_records.i). */
+%define BUF_LEN 65 %enddef
+%{
+static_assert(sizeof(korPacket) == 65, "a korPacket is one 65-byte report buffer");
+%}
+%exception korPacket::korPacket {
+  $action
+  korvane_hid::remember_buffer(result, sizeof(korPacket));
+}
+%exception korPacket::~korPacket {
+  korvane_hid::forget_buffers(arg1, sizeof(korPacket));
+  $action
+}
+%include "korPacket.h"
+#undef BUF_LEN
+
+/* Attribute values. getValueU8str hands out the value storage (32 value
+ * bytes and one zero wide character) as a wide string. */
+%ignore Attvalue::rawBytes;
+%exception Attvalue::getValueU8str {
+  $action
+  korvane_hid::remember_buffer(result, VALUE_LEN + sizeof(wchar_t));
+}
+%exception Attvalue::~Attvalue {
+  korvane_hid::forget_buffers(arg1, sizeof(Attvalue));
+  $action
+}
+%exception Attribute::~Attribute {
+  korvane_hid::forget_buffers(arg1, sizeof(Attribute));
+  $action
+}
+%include "Attvalue.h"
+%include "Attribute.h"
+
+/* A service starts its receive thread in its constructor (also inside a
+ * connection or a model). A thread that cannot start becomes RuntimeError. */
+%define KORVANE_STARTS_THREAD(constructor)
+%exception constructor {
+  try {
+    $action
+  } catch (const std::system_error &error) {
+    PyErr_Format(PyExc_RuntimeError, "cannot start the receive thread: %s", error.what());
+    SWIG_fail;
+  }
+}
+%enddef
+KORVANE_STARTS_THREAD(KorService::KorService)
+KORVANE_STARTS_THREAD(KorCore::KorCore)
+KORVANE_STARTS_THREAD(Vanta::Vanta)
+KORVANE_STARTS_THREAD(Brondel::Brondel)
+KORVANE_STARTS_THREAD(Dmm::Dmm)
+
+/* The service's timing constants are the library's own. */
+%rename("$ignore", regextarget=1, fullname=1) "^kor_service::";
+%include "KorService.h"
+%include "KorCore.h"
+
+/* Device models. Their blocks are declared further down. */
+class GpioHw;
+class AdcHw;
+class I2cHw;
+%include "Vanta.h"
+%include "Brondel.h"
+%include "Dmm.h"
+
+/* Channel handle. Declared here rather than read from Adc.h: the header
+ * declares no destructor, and SWIG would then place delete_Adc after the
+ * methods instead of right after new_Adc as for every other class. */
+class Adc {
+public:
+  Adc(Vanta *board, uint8_t channel);
+  ~Adc();
+  int value();
+};
+
+/* Blocks. Copies (the models' member setters assign whole blocks) are not
+ * published as functions of their own. */
+%ignore AdcHw::AdcHw(const AdcHw &);
+%ignore AdcHw::operator=;
+%ignore GpioHw::GpioHw(const GpioHw &);
+%ignore GpioHw::operator=;
+%ignore I2cHw::I2cHw(const I2cHw &);
+%ignore I2cHw::operator=;
+%include "AdcHw.h"
+%include "GpioHw.h"
+%include "I2cHw.h"
+
+/* Pin handle, declared here for the same reason as Adc; value() comes before
+ * value(bool), the order in which the overload error lists them. */
+class Pin {
+public:
+  Pin(Vanta *board, uint8_t pin);
+  Pin(Vanta *board, uint8_t pin, PinMode mode);
+  ~Pin();
+  bool mode(PinMode mode);
+  bool value();
+  bool value(bool level);
+  bool on();
+  bool off();
+};
