@@ -46,8 +46,9 @@ int emu_set_ids(int dev, uint16_t vendor_id, uint16_t product_id);
 int emu_set_product_string(int dev, const wchar_t *product); /* NULL: none */
 int emu_set_serial_string(int dev, const wchar_t *serial);   /* NULL: none */
 int emu_set_manufacturer_string(int dev, const wchar_t *manufacturer);
-/* Number of HID interfaces listed by hid_enumerate (default 1); every
- * interface enumerates as its own record with path "<path>:<n>" for n > 0. */
+/* Number of HID interfaces listed by hid_enumerate (1..16, default 1);
+ * every interface enumerates as its own record with path "<path>:<n>" for
+ * n > 0, and all of them talk to the same firmware. */
 int emu_set_interface_count(int dev, int count);
 
 /* Raw attribute storage of the firmware model: the value bytes the device
@@ -91,11 +92,13 @@ int emu_calibration_count(int dev);
 int emu_set_refuse_open(int dev, int refuse);      /* hid_open* gives NULL */
 int emu_set_mute(int dev, int mute);               /* requests get no answer */
 int emu_set_answer_delay(int dev, int delay_ms);   /* answers come late */
-int emu_set_fail_attribute(int dev, uint16_t attid, int fail); /* RC_FAIL */
-/* Answers every request for attid with these raw bytes (len 0..64) instead
- * of the computed answer; len < 0 removes the override. */
+int emu_set_fail_attribute(int dev, uint16_t attid, int fail); /* RC_FAIL, not carried out */
+/* Answers every request for attid with these raw bytes (len 0..64, zero
+ * padded) instead of the computed answer, without carrying the request
+ * out; len < 0 removes the override. */
 int emu_set_raw_answer(int dev, uint16_t attid, const uint8_t *bytes, int len);
-/* Sends count notifications (byte 1 = 0xA0) before each answer. */
+/* Sends count (0..1000) notifications before each answer: 04 A0 idH idL,
+ * naming the attribute of the request. */
 int emu_set_notifications_before_answer(int dev, int count);
 /* Queues a report (len 0..64 bytes, zero padded) from the device now, as if
  * it sent it on its own (a notification, a stray or a stale answer). */

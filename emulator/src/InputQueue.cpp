@@ -53,15 +53,16 @@ int InputQueue::read(unsigned char *data, size_t length, int timeoutMs)
         }
         if (!forever && now >= deadline)
             return 0;
-        // Wake at the deadline, when the first waiting report becomes
-        // readable, or when a report arrives or the device goes.
-        if (pending_.empty() && forever) {
-            changed_.wait(lock);
+        // Wake when the first waiting report becomes readable or at the
+        // deadline, whichever comes first; a push or a kill wakes earlier.
+        if (pending_.empty()) {
+            if (forever)
+                changed_.wait(lock);
+            else
+                changed_.wait_until(lock, deadline);
         } else {
-            Clock::time_point wake = forever ? pending_.front().ready : deadline;
-            if (!pending_.empty())
-                wake = std::min(wake, pending_.front().ready);
-            changed_.wait_until(lock, wake);
+            const Clock::time_point ready = pending_.front().ready;
+            changed_.wait_until(lock, forever ? ready : std::min(ready, deadline));
         }
     }
 }
