@@ -314,7 +314,7 @@ def _add_hub(commands):
     actions = _actions(hub, "action")
 
     def shown_ports(p):
-        p.add_argument("--ports", type=_int_in(1, HUB_PORTS, "the number of ports"),
+        p.add_argument("--ports", dest="shown_ports", type=_int_in(1, HUB_PORTS, "the number of ports"),
                        default=HUB_DEFAULT_SHOWN_PORTS, metavar="N",
                        help=f"how many ports the status lists (default {HUB_DEFAULT_SHOWN_PORTS}; "
                             "ports switched on beyond it are listed too)")
@@ -720,7 +720,7 @@ def print_hub_status(name, serial, path, mask, shown, as_json):
 
 
 def _show_hub_status(kv, args, dev_name, serial, path):
-    print_hub_status(dev_name, serial, path, read_port_mask(kv, path), args.ports, args.json)
+    print_hub_status(dev_name, serial, path, read_port_mask(kv, path), args.shown_ports, args.json)
 
 
 def _hub_identity(kv, args):

@@ -21,6 +21,11 @@ import korvane_cli  # noqa: E402
 WRITE, READ = 0x12, 0x13
 
 
+def block_requests(device):
+    """The device's requests after the identity reads of each open."""
+    return [r for r in device.requests() if r[1] > 4]
+
+
 def run(capsys, *argv):
     code = korvane_cli.main([str(a) for a in argv])
     out, err = capsys.readouterr()
@@ -124,9 +129,10 @@ def test_unknown_serial_names_the_attached_ones(vanta, capsys):
     assert err == "korvane: no Vanta with serial number 'VT-9999' attached (attached: 'VT-0001')\n"
 
 
-def test_device_that_cannot_be_opened(vanta, capsys):
+def test_device_that_cannot_be_opened(vanta, capfd):
+    # The library prints its own message on the process's standard error.
     vanta.refuse_open()
-    code, out, err = run(capsys, "info", "vanta")
+    code, out, err = run(capfd, "info", "vanta")
     assert (code, out) == (1, "")
     assert "[ERR] Unable to open device" in err
     assert f"Vanta at {vanta.path} cannot be opened" in err
@@ -205,7 +211,7 @@ def test_gpio_pin_mode_and_drive(vanta, capsys):
     vanta.set_attribute(0x1200, u32(0xFFFFFFFF))
     vanta.clear_log()
     assert run(capsys, "gpio", "mode", "5", "output") == (0, "", "")
-    assert vanta.requests() == [(READ, 0x1200, b""), (WRITE, 0x1200, u32(0xFFFFFFDF))]
+    assert block_requests(vanta) == [(READ, 0x1200, b""), (WRITE, 0x1200, u32(0xFFFFFFDF))]
 
     assert run(capsys, "gpio", "write", "5", "high") == (0, "", "")
     assert run(capsys, "gpio", "read", "5") == (0, "1\n", "")
@@ -278,7 +284,7 @@ def test_i2c_target_option_sets_the_address_first(vanta, capsys):
     vanta.set_i2c_register(0x51, 0x10, 0xBEEF)
     vanta.clear_log()
     assert run(capsys, "i2c", "read", "0x10", "--addr", "0x51") == (0, "0xbeef\n", "")
-    assert vanta.requests()[:3] == [(WRITE, 0x1400, b"\x51"), (WRITE, 0x1401, b"\x10"),
+    assert block_requests(vanta) == [(WRITE, 0x1400, b"\x51"), (WRITE, 0x1401, b"\x10"),
                                     (READ, 0x1403, b"")]
 
 

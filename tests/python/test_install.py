@@ -21,7 +21,7 @@ RUN_TIMEOUT_S = 60
 
 
 def _missing_tools():
-    probe = subprocess.run([sys.executable, "-c", "import venv, pip, setuptools, wheel"],
+    probe = subprocess.run([sys.executable, "-c", "import setuptools, wheel, venv, pip"],
                            capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
     if probe.returncode:
         return probe.stderr.strip().splitlines()[-1]
