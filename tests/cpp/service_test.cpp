@@ -216,7 +216,8 @@ TEST_F(Service, LateAnswerIsNotTakenByTheNextRequest) {
     Attribute current(ATT_CURRENT, 0, 0);
     EXPECT_FALSE(service->readAttribute(&current));
     EXPECT_EQ(0xCCCCCCCCu, current.getValueUint32());
-    // Nothing stale is left behind for the request after it either.
+    // Nothing stale is left behind for a request after the late answer came.
+    std::this_thread::sleep_for(milliseconds(300));
     Attribute again(ATT_CURRENT, 0, 0);
     EXPECT_FALSE(service->readAttribute(&again));
     EXPECT_EQ(0xCCCCCCCCu, again.getValueUint32());
