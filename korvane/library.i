@@ -41,6 +41,49 @@
 %types(enum OperationCode *, enum ReturnCode *, enum AttributionPermission *,
        enum AttributionProperty *, enum AttGpioHw *, enum PinMode *, enum AttI2cHw *);
 
+/* Borrowed objects. A service borrows its device link, a block its service,
+ * a pin or channel handle its board, and a model's block is a view into the
+ * model. The library does not keep those objects alive, so a temporary such
+ * as KorService(KorDevice()) would leave the borrower pointing at freed
+ * memory. The proxy classes therefore keep a reference to the Python object
+ * of what is borrowed (the module's flat functions keep none). */
+%pythoncode %{
+def _borrowing(borrower, lender):
+    borrower._borrowed = lender
+    return borrower
+%}
+%pythonappend KorService::KorService %{
+        _borrowing(self, device)
+%}
+%pythonappend GpioHw::GpioHw %{
+        _borrowing(self, service)
+%}
+%pythonappend AdcHw::AdcHw %{
+        _borrowing(self, service)
+%}
+%pythonappend I2cHw::I2cHw %{
+        _borrowing(self, service)
+%}
+%pythonappend Adc::Adc %{
+        _borrowing(self, board)
+%}
+%pythonappend Pin::Pin %{
+        _borrowing(self, args[0])
+%}
+%define KORVANE_BLOCK_VIEW(model, block)
+%extend model {
+%pythoncode %{
+    block = property(lambda self: _borrowing(_korvane.model ## _ ## block ## _get(self), self),
+                     _korvane.model ## _ ## block ## _set)
+%}
+}
+%enddef
+KORVANE_BLOCK_VIEW(Vanta, gpiohw)
+KORVANE_BLOCK_VIEW(Vanta, adchw)
+KORVANE_BLOCK_VIEW(Vanta, i2chw)
+KORVANE_BLOCK_VIEW(Brondel, gpiohw)
+KORVANE_BLOCK_VIEW(Dmm, i2chw)
+
 /* Device link. */
 %include "KorDevice.h"
 

@@ -404,3 +404,19 @@ def test_receive_thread_that_cannot_start_raises_runtime_error():
     assert child.returncode == 0, child.stderr
     results = [line for line in child.stdout.splitlines() if "memory leak" not in line]
     assert results == ["RuntimeError True"] * 5
+
+
+def test_proxies_keep_what_they_borrow_alive():
+    child = run_child("""
+        import gc, korvane
+        service = korvane.KorService(korvane.KorDevice())
+        block = korvane.GpioHw(korvane.KorService(korvane.KorDevice()), korvane.ATT_GPIO0_BASE)
+        view = korvane.Vanta().gpiohw
+        pin = korvane.Pin(korvane.Vanta(), 3)
+        channel = korvane.Adc(korvane.Vanta(), 1)
+        gc.collect()
+        print(service.readAttribute(korvane.Attribute(0, 0, 0)), block.read(), view.read(),
+              pin.value(), channel.value())
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.split() == ["True", "4294967295", "4294967295", "True", "-1"]
