@@ -54,7 +54,7 @@ def test_demo_prints_real_values(default_run):
     assert "current read: 0.2500" in out
     assert "ADC channels 0-7 read: 100 600 1100 1600 2100 2600 3100 3600" in out
     assert "level mask read: 0x00000020" in out
-    assert "LOW_CURRENT_OFFSET: 0" in out
+    assert "LOW_CURRENT_OFFSET: -2" in out and "HIGH_VOLTAGE_OFFSET: 1" in out
     assert "0: 0x4127" in out and "11: 0x0" in out
     assert "port mask written 0xfffffffb" in out
 

@@ -282,6 +282,7 @@ def test_meter_calibration(meter):
     device, dev = meter
     assert device.calibration() is True  # not open
     assert device.open() is False
+    dev.clear_log()
     assert device.calibration() is False
     assert dev.requests() == [W(CALIBRATION, b"\0\0\0\0")]
     assert dev.calibration_count() == 1
@@ -341,6 +342,7 @@ def test_meter_die_id(meter):
     device, dev = meter
     assert device.getDieID() == 0
     assert device.open() is False
+    dev.clear_log()
     assert device.getDieID() == 0x2260
     assert dev.requests() == [W(I2C_REG, b"\xff"), R(I2C_DATA2)]
     dev.fail_attribute(I2C_REG)
