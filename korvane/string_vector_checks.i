@@ -58,9 +58,14 @@ namespace korvane_vector {
 
 /* Iterator positions: SWIG hands the C++ position to erase() and insert()
  * unchecked, so one outside this vector would corrupt memory. */
-%typemap(check, noblock=1, fragment="korvane_vector_positions")
-    std::vector<std::string>::iterator pos, std::vector<std::string>::iterator first {
+%typemap(check, noblock=1, fragment="korvane_vector_positions") std::vector<std::string>::iterator pos {
   if (!korvane_vector::position_ok(arg1, iter$argnum, korvane_vector::allows_end("$symname"))) {
+    SWIG_exception_fail(SWIG_ValueError, "in method '$symname', argument $argnum: iterator position outside this vector");
+  }
+}
+/* A range (first, last): both inside the vector or at its end, in order. */
+%typemap(check, noblock=1, fragment="korvane_vector_positions") std::vector<std::string>::iterator first {
+  if (!korvane_vector::position_ok(arg1, iter$argnum, true)) {
     SWIG_exception_fail(SWIG_ValueError, "in method '$symname', argument $argnum: iterator position outside this vector");
   }
 }

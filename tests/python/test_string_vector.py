@@ -365,6 +365,7 @@ def test_erase_and_insert_return_unbounded_iterators():
     assert v.insert(v.begin(), 2, "z") is None
     assert list(v) == ["z", "z", "d", "e"]
     assert v.erase(v.begin(), v.begin()).value() == "z"
+    assert (v.erase(v.end(), v.end()) - 1).value() == "e" and len(v) == 4
 
 
 @pytest.mark.parametrize("call", [
