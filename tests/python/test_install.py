@@ -38,7 +38,14 @@ def _clean_env():
 
 
 def _copy_sources(target):
-    ignored = shutil.ignore_patterns(".git", "build*", "__pycache__", "*.egg-info", ".pytest_cache")
+    """The source tree without build trees, caches and version control."""
+    anywhere = shutil.ignore_patterns(".git", "__pycache__", "*.egg-info", ".pytest_cache")
+
+    def ignored(folder, names):
+        skip = set(anywhere(folder, names))
+        if Path(folder) == SOURCE_DIR:
+            skip.update(n for n in names if n.startswith("build") and (SOURCE_DIR / n).is_dir())
+        return skip
     shutil.copytree(SOURCE_DIR, target, ignore=ignored)
 
 
