@@ -2,6 +2,7 @@
 the meter's I2C bridge)."""
 
 import argparse
+import sys
 import time
 
 from korvane_cli_common import (
@@ -246,6 +247,9 @@ def cmd_i2c_read(kv, args):
         _set_target(dev, getattr(args, "addr", None))
         value = read_register(dev, args.register, probe_every_zero=True)
     print(f"0x{value:04x}")
+    if value == 0:
+        print("korvane: note: the library also gives 0 for a read that failed "
+              "(for example with no target at the address)", file=sys.stderr)
 
 
 def cmd_i2c_write(kv, args):

@@ -307,6 +307,27 @@ def test_i2c_dump_grid(vanta, capsys):
     ]
 
 
+def test_i2c_zero_comes_with_a_note(vanta, capsys):
+    vanta.add_i2c_target(0x50)
+    code, out, err = run(capsys, "i2c", "read", "7", "-a", "0x50")
+    assert (code, out) == (0, "0x0000\n")
+    assert "also gives 0 for a read that failed" in err
+
+
+def test_i2c_dump_stops_when_the_device_falls_silent(vanta, capsys):
+    vanta.add_i2c_target(0x50)
+    vanta.answer_delay(5)  # a full dump then takes seconds: time to fall silent
+    muting = threading.Timer(0.5, vanta.mute)
+    muting.start()
+    try:
+        code, out, err = run(capsys, "i2c", "dump", "-a", "0x50")
+    finally:
+        muting.cancel()
+    assert code == 1
+    assert "failed: the device does not answer" in err
+    assert 2 <= len(out.splitlines()) < 33  # the header and the rows read before
+
+
 def test_i2c_on_the_meter_bridge(dmm, capsys):
     assert run(capsys, "i2c", "-d", "dmm", "read", "0xff", "-a", "0x40") == (0, "0x2260\n", "")
 
@@ -459,6 +480,15 @@ def test_meter_log_plot(dmm, capsys, tmp_path):
     assert run(capsys, "meter", "log", output, "-i", "0.05", "-n", "8", "--plot", plot) == (0, "", "")
     assert plot.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert plot.stat().st_size > 5000
+
+
+def test_meter_log_plot_without_matplotlib(dmm, capsys, tmp_path, monkeypatch):
+    monkeypatch.setitem(sys.modules, "matplotlib", None)  # import fails
+    output = tmp_path / "log.csv"
+    code, out, err = run(capsys, "meter", "log", output, "-n", "1", "--plot", tmp_path / "p.png")
+    assert (code, out) == (1, "")
+    assert "--plot needs matplotlib" in err
+    assert not output.exists()  # refused before logging
 
 
 def test_meter_log_cannot_write_its_file(dmm, capsys, tmp_path):
