@@ -30,7 +30,8 @@ class CMakeBuild(build_ext):
         build_dir = os.path.join(os.path.abspath(self.build_temp), "cmake")
         configure = ["cmake", "-S", ROOT, "-B", build_dir,
                      f"-DPython3_EXECUTABLE={sys.executable}",
-                     "-DKORVANE_PYTHON=ON", "-DCMAKE_BUILD_TYPE=Release"]
+                     "-DKORVANE_PYTHON=ON", "-DKORVANE_TESTS=OFF",
+                     "-DCMAKE_BUILD_TYPE=Release"]
         if shutil.which("ninja") and not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
             configure += ["-G", "Ninja"]
         jobs = os.environ.get("KORVANE_BUILD_JOBS", "2")
