@@ -26,7 +26,9 @@ for kind in "${kinds[@]}"; do
     *) echo "usage: $0 [address|thread]..." >&2; exit 2 ;;
   esac
   echo "== $kind sanitizer: building $build"
+  # -O1 as the sanitizers advise; it also builds quicker than -O2.
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g" \
     -DKORVANE_PYTHON=OFF -DKORVANE_SANITIZE="$kind" >/dev/null
   cmake --build "$build" -j2
   echo "== $kind sanitizer: running the C++ tests"
@@ -36,7 +38,7 @@ for kind in "${kinds[@]}"; do
     # otherwise exit 0 (a report from a thread that gtest does not watch).
     export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=0:exitcode=66:strict_string_checks=1:detect_stack_use_after_return=1"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=66"
-    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:exitcode=66:suppressions=$root/tests/tsan.supp"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:exitcode=66"
     ctest --output-on-failure --timeout 900
   )
 done

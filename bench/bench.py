@@ -1,0 +1,191 @@
+"""Performance of the module against emulated devices that answer at once.
+
+Run through scripts/bench.sh, which builds the module and preloads the
+emulated HID library. Prints a Markdown table: the figures of this machine
+and, where there is one, their ratio to the goal.
+
+The ceiling: the receive thread polls once per millisecond, and a full-speed
+USB HID link moves one report each way per 1 ms frame, so about 1,000
+transactions per second is the most a caller can get.
+"""
+import argparse
+import os
+import platform
+import resource
+import statistics
+import sys
+import time
+import timeit
+
+import _korvane as K
+import korvane
+from korvane_emu import Emulator
+
+CEILING_TPS = 1000.0
+THROUGHPUT_GOAL = 0.90          # of the ceiling
+IDLE_GOAL_PERCENT = 1.0         # of one core, per idle connection
+
+
+def percentile(samples, p):
+    ordered = sorted(samples)
+    return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
+
+
+def cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
+def machine():
+    model = "unknown"
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return (f"{os.cpu_count()} CPUs ({model}), {platform.system()} {platform.release()}, "
+            f"Python {platform.python_version()}")
+
+
+def bench_voltage_loop(seconds):
+    meter = korvane.Dmm()
+    assert meter.open() is False, "the emulated DMM did not open"
+    for _ in range(200):  # warm-up
+        meter.getVoltage()
+    latencies = []
+    clock = time.perf_counter
+    end = clock() + seconds
+    start = clock()
+    while True:
+        t0 = clock()
+        value = meter.getVoltage()
+        t1 = clock()
+        latencies.append(t1 - t0)
+        if t1 >= end:
+            break
+    elapsed = clock() - start
+    assert value != -999.9 and abs(value - 5.0) < 1e-3, f"unexpected reading {value}"
+    meter.close()
+    return len(latencies) / elapsed, latencies
+
+
+def bench_open(product, model_class, repeats):
+    times = []
+    for _ in range(repeats):
+        model = model_class()
+        t0 = time.perf_counter()
+        failed = model.open()
+        times.append(time.perf_counter() - t0)
+        assert failed is False, f"{product} did not open"
+        model.close()
+        del model
+    return statistics.median(times)
+
+
+def bench_show_reg(repeats):
+    meter = korvane.Dmm()
+    assert meter.open() is False
+    meter.showReg()
+    times = []
+    for _ in range(repeats):
+        t0 = time.perf_counter()
+        text = meter.showReg()
+        times.append(time.perf_counter() - t0)
+    assert text, "showReg gave nothing"
+    meter.close()
+    return statistics.median(times)
+
+
+def bench_idle(count, seconds):
+    meters = []
+    for _ in range(count):
+        meter = korvane.Dmm()
+        assert meter.open() is False
+        meters.append(meter)
+    time.sleep(0.2)  # let the threads settle
+    cpu0, wall0 = cpu_seconds(), time.perf_counter()
+    time.sleep(seconds)
+    cpu = cpu_seconds() - cpu0
+    wall = time.perf_counter() - wall0
+    for meter in meters:
+        meter.close()
+    del meters
+    return 100.0 * cpu / wall
+
+
+def bench_call_overhead(number):
+    value = K.new_Attvalue()
+    proxy = korvane.Attvalue()
+
+    def plain(a, b):
+        return a
+
+    def ns(statement, env):
+        best = min(timeit.repeat(statement, globals=env, number=number, repeat=5))
+        return best / number * 1e9
+
+    env = {"K": K, "value": value, "proxy": proxy, "plain": plain}
+    return [
+        ("plain Python function call `plain(value, 7)`", ns("plain(value, 7)", env)),
+        ("flat `Attvalue_setValue(value, 7)`", ns("K.Attvalue_setValue(value, 7)", env)),
+        ("flat `Attvalue_getValueUint32(value)`", ns("K.Attvalue_getValueUint32(value)", env)),
+        ("proxy `value.setValue(7)`", ns("proxy.setValue(7)", env)),
+        ("proxy `value.getValueUint32()`", ns("proxy.getValueUint32()", env)),
+    ]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seconds", type=float, default=5.0,
+                        help="length of the getVoltage loop (default 5)")
+    parser.add_argument("--idle-seconds", type=float, default=3.0,
+                        help="length of each idle measurement (default 3)")
+    args = parser.parse_args()
+
+    emu = Emulator()
+    emu.reset()
+    for product, serial in (("Vanta", "VT-B1"), ("Brondel HUB", "BH-B1"), ("DMM", "DM-B1")):
+        emu.add(product, serial=serial)
+
+    rows = []
+    tps, latencies = bench_voltage_loop(args.seconds)
+    ratio = tps / CEILING_TPS
+    rows.append(("`Dmm.getVoltage` tight loop", f"{tps:.0f} transactions/s",
+                 f"{ratio:.0%} of 1,000/s (goal {THROUGHPUT_GOAL:.0%})"))
+    rows.append(("  latency p50 / p99",
+                 f"{percentile(latencies, 50) * 1e3:.3f} ms / {percentile(latencies, 99) * 1e3:.3f} ms",
+                 f"ceiling 1.000 ms per transaction"))
+    for product, cls in (("Vanta", korvane.Vanta), ("Brondel HUB", korvane.Brondel),
+                         ("DMM", korvane.Dmm)):
+        seconds = bench_open(product, cls, 15)
+        rows.append((f"open `{cls.__name__}` (enumeration + 5 identity reads)",
+                     f"{seconds * 1e3:.2f} ms", f"ceiling about 5 ms (5 transactions)"))
+    show = bench_show_reg(10)
+    rows.append(("`Dmm.showReg` (36 transactions)", f"{show * 1e3:.1f} ms",
+                 f"{36 / show:.0f} transactions/s, {36 / show / CEILING_TPS:.0%} of the ceiling"))
+    baseline = bench_idle(0, args.idle_seconds)
+    rows.append(("idle process, no connection", f"{baseline:.2f} % of a core", ""))
+    for count in (1, 8, 32):
+        percent = bench_idle(count, args.idle_seconds)
+        each = (percent - baseline) / count
+        rows.append((f"{count} idle open connection{'s' if count > 1 else ''}",
+                     f"{percent:.2f} % of a core", f"{each:.3f} % per connection "
+                     f"(goal < {IDLE_GOAL_PERCENT:.0f} %)"))
+    for label, nanoseconds in bench_call_overhead(200000):
+        rows.append((label, f"{nanoseconds:.0f} ns per call", ""))
+
+    print(f"Machine: {machine()}")
+    print(f"Command: scripts/bench.sh {' '.join(sys.argv[1:])}".rstrip())
+    print()
+    print("| Measurement | This machine | Against the limit |")
+    print("|---|---|---|")
+    for what, figure, limit in rows:
+        print(f"| {what} | {figure} | {limit} |")
+    emu.reset()
+
+
+if __name__ == "__main__":
+    main()
