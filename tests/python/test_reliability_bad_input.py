@@ -149,9 +149,10 @@ def test_bad_arguments_raise_or_return(batch):
             [sys.executable, os.path.abspath(__file__), "--batch", batch],
             capture_output=True, text=True, timeout=BATCH_TIMEOUT_S, preexec_fn=_limit_child)
     except subprocess.TimeoutExpired as expired:
-        out = (expired.stdout or b"").decode(errors="replace") if isinstance(
-            expired.stdout, bytes) else (expired.stdout or "")
-        pytest.fail(f"batch {batch!r} hung; last call: {_last_call(out)}")
+        partial = expired.stdout or ""  # bytes here, whatever text= says
+        if isinstance(partial, bytes):
+            partial = partial.decode(errors="replace")
+        pytest.fail(f"batch {batch!r} hung; last call: {_last_call(partial)}")
     lines = child.stdout.splitlines()
     if child.returncode != 0 or not lines or not lines[-1].startswith("DONE"):
         pytest.fail(f"batch {batch!r} died (exit {child.returncode}) in call:\n"
