@@ -22,12 +22,14 @@ static constexpr size_t korvane_length(const char *text)
 
 /* Functions whose object argument may be None: a member setter then stores
  * nothing (SWIG's generated setters test the object), and a destructor has
- * nothing to delete. */
+ * nothing to delete. The packet's array setter is the exception: SWIG's
+ * element-by-element copy does not test the object, so None is refused. */
 static constexpr bool korvane_null_self_allowed(const char *function)
 {
   return korvane_starts_with(function, "delete_") ||
          (korvane_length(function) > 4 &&
-          korvane_starts_with(function + korvane_length(function) - 4, "_set"));
+          korvane_starts_with(function + korvane_length(function) - 4, "_set") &&
+          !korvane_starts_with(function, "korPacket_dat_set"));
 }
 }
 

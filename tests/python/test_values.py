@@ -161,3 +161,9 @@ def test_dat_points_into_the_packet_and_is_borrowed():
 def test_packet_functions_refuse_other_objects(function):
     with pytest.raises(TypeError, match="argument 1 of type 'korPacket \\*'"):
         function(K.new_Attvalue())
+
+
+def test_dat_set_refuses_none_as_the_packet():
+    # SWIG's array copy does not test the object: None must not reach it.
+    with pytest.raises(TypeError, match="in method 'korPacket_dat_set', argument 1 of type 'korPacket \\*'"):
+        K.korPacket_dat_set(None, K.korPacket_dat_get(K.new_korPacket()))
