@@ -36,7 +36,8 @@ std::string cycleOf(bool closeBeforeDelete, int threadsBefore) {
     if (emu_open_handle_count() != 1) return "open did not hold exactly one handle";
     if (closeBeforeDelete && model->close()) return "close failed";
     model.reset();  // a model destroyed while open closes its link itself
-    if (reliability::threadCount() != threadsBefore) return "receive thread outlived its model";
+    if (reliability::threadCountSettledTo(threadsBefore) != threadsBefore)
+        return "receive thread outlived its model";
     if (emu_open_handle_count() != 0) return "handle left open";
     return "";
 }
@@ -63,9 +64,10 @@ TEST_P(ReliabilityLifecycle, ThreadsHandlesAndMemoryReturn) {
     const long growth = reliability::residentBytes() - residentAfterWarmup;
     std::printf("[lifecycle] %s: %ld cycles in %.1f s, threads %d -> %d, open handles %d, "
                 "resident growth %ld KiB\n",
-                param.model, cycles, watch.seconds(), threadsBefore, reliability::threadCount(),
+                param.model, cycles, watch.seconds(), threadsBefore,
+                reliability::threadCountSettledTo(threadsBefore),
                 emu_open_handle_count(), growth / 1024);
-    EXPECT_EQ(reliability::threadCount(), threadsBefore);
+    EXPECT_EQ(reliability::threadCountSettledTo(threadsBefore), threadsBefore);
     EXPECT_EQ(emu_open_handle_count(), 0);
     if (reliability::kResidentSizeMeaningful) {
         EXPECT_LT(growth, 1024L * 1024);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "korvane_emu.h"
 
@@ -49,6 +50,19 @@ inline int threadCount() {
         if (entry->d_name[0] != '.') ++count;
     }
     closedir(tasks);
+    return count;
+}
+
+// The thread count once it has dropped to expected, or after a bound: a
+// joined thread can linger in /proc for a moment after join returns, since
+// the kernel wakes the joiner before it has released the task.
+inline int threadCountSettledTo(int expected) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    int count = threadCount();
+    while (count > expected && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        count = threadCount();
+    }
     return count;
 }
 
