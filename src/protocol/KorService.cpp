@@ -30,14 +30,23 @@ void KorService::receiveLoop() {
     // One buffer for the thread's whole life; a short report leaves the
     // bytes of earlier ones behind it, which no answer check reads.
     korPacket received{};
+    // Polls start on a fixed 1 ms cadence on the monotonic clock. Counting
+    // each interval from the end of the last sleep would add the sleep's
+    // overshoot (about 0.1 ms here) to every poll and so to every
+    // transaction. A poll that fell behind starts the cadence afresh rather
+    // than catching up, so two polls never come closer than one interval.
+    steady_clock::time_point deadline = steady_clock::now();
     do {
         if (device != nullptr && device->read(received.dat) > 0 &&
             !packet::isNotification(received.dat)) {
             queue.push(received);
         }
-        // Sleep one poll interval on the monotonic clock, again for the
-        // remainder if woken early.
-        const steady_clock::time_point deadline = steady_clock::now() + kor_service::kPollInterval;
+        deadline += kor_service::kPollInterval;
+        const steady_clock::time_point now = steady_clock::now();
+        if (deadline < now) {
+            deadline = now + kor_service::kPollInterval;
+        }
+        // Sleep until the deadline, again for the remainder if woken early.
         while (steady_clock::now() < deadline) {
             std::this_thread::sleep_until(deadline);
         }
