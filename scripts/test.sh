@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, runs every test:
 # the C++ and Python tests of the normal build, the C++ tests again under
-# AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer, and a
-# short run of each fuzz target.
+# a short run of each fuzz target, and the C++ tests again under
+# AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/bootstrap.sh"
@@ -11,5 +11,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
   cd "${KORVANE_BUILD_DIR:-$root/build}"
   ctest --output-on-failure --timeout 1200
 )
-"$root/scripts/sanitizers.sh"
 "$root/scripts/fuzz.sh"
+"$root/scripts/sanitizers.sh"
