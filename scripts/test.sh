@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, runs every test:
-# the C++ and Python tests of the normal build, the C++ tests again under
-# a short run of each fuzz target, and the C++ tests again under
+# the C++ and Python tests of the normal build, a short run of each fuzz
+# target, and the C++ tests again under
 # AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
