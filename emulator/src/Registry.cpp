@@ -68,11 +68,11 @@ void Registry::reset()
 
 // "MODEL[:SERIAL[:PATH]]" entries separated by ';'. An empty serial means
 // none; the path is the rest of the entry and may itself hold ':'.
-void Registry::addConfiguredDevices(const char *spec)
+void Registry::addConfiguredDevices(const char *deviceList)
 {
-    if (!spec)
+    if (!deviceList)
         return;
-    const std::string text(spec);
+    const std::string text(deviceList);
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(';', start);

@@ -33,7 +33,7 @@ public:
 
 private:
     Registry() = default;
-    void addConfiguredDevices(const char *spec);
+    void addConfiguredDevices(const char *deviceList);
 
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<EmuDevice>> devices_;

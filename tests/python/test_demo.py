@@ -73,9 +73,9 @@ def test_demo_without_devices():
 
 
 def load_demo():
-    spec = importlib.util.spec_from_file_location("korvane_demo", DEMO)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("korvane_demo", DEMO)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

@@ -282,10 +282,10 @@ def unplug_later(dev, seconds):
     timer = ctypes.c_void_p()
     clock_monotonic = 1
     assert libc.timer_create(clock_monotonic, ctypes.byref(event), ctypes.byref(timer)) == 0
-    spec = _ITimerSpec()
-    spec.it_value.tv_sec = int(seconds)
-    spec.it_value.tv_nsec = int((seconds - int(seconds)) * 1e9)
-    assert libc.timer_settime(timer, 0, ctypes.byref(spec), None) == 0
+    timer_spec = _ITimerSpec()
+    timer_spec.it_value.tv_sec = int(seconds)
+    timer_spec.it_value.tv_nsec = int((seconds - int(seconds)) * 1e9)
+    assert libc.timer_settime(timer, 0, ctypes.byref(timer_spec), None) == 0
     return lambda: libc.timer_delete(timer)
 
 
