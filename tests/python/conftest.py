@@ -7,6 +7,8 @@ models instead of USB devices.
 import pytest
 
 import _korvane as K  # noqa: F401  (imported early so a broken build fails loudly)
+import korvane
+from device_helpers import model_on
 from korvane_emu import Emulator
 
 
@@ -21,3 +23,27 @@ def emu(emulator):
     emulator.reset()
     yield emulator
     emulator.reset()
+
+
+@pytest.fixture
+def vanta(emu):
+    """An opened I/O board and its emulated device, with the open's traffic cleared."""
+    with model_on(emu, korvane.Vanta, "Vanta", "VT-0001") as (board, dev):
+        assert board.open() is False
+        dev.clear_log()
+        yield board, dev
+
+
+@pytest.fixture
+def board(emu):
+    """An emulated I/O board (no model object)."""
+    return emu.add("Vanta", serial="VT-0001")
+
+
+@pytest.fixture
+def link(board):
+    """A raw link opened on the board."""
+    device = korvane.KorDevice()
+    assert device.open(board.path) is False
+    yield device
+    device.close()

@@ -4,33 +4,12 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import R, W, u32
 
 GPIO, ADC, I2C = korvane.ATT_GPIO0_BASE, korvane.ATT_ADC_BASE, korvane.ATT_IC20_BASE
 INOUT, PULL_UP, LEVELS = GPIO + 0, GPIO + 1, GPIO + 3
 I2C_ADDR, I2C_REG, I2C_DATA2 = I2C + 0, I2C + 1, I2C + 3
 FAILED_U32 = 0xFFFFFFFF
-
-
-def R(attid):
-    return (0x13, attid, b"")
-
-
-def W(attid, value):
-    return (0x12, attid, bytes(value))
-
-
-def u32(value):
-    return value.to_bytes(4, "little")
-
-
-@pytest.fixture
-def vanta(emu):
-    dev = emu.add("Vanta", serial="VT-0001")
-    board = korvane.Vanta()
-    assert board.open() is False
-    dev.clear_log()
-    yield board, dev
-    K.delete_Vanta(board)
 
 
 # --- GPIO -----------------------------------------------------------------
@@ -275,14 +254,11 @@ def test_register_arguments_out_of_range(vanta, call, message):
 # --- Blocks of the test's own -----------------------------------------------
 
 @pytest.fixture
-def own_service(emu):
-    dev = emu.add("Vanta", serial="VT-0001")
-    link = korvane.KorDevice()
-    assert link.open(dev.path) is False
+def own_service(board, link):
     service = korvane.KorService(link)
-    yield service, dev
+    yield service, board
+    # The service goes before the link it borrows.
     K.delete_KorService(service)
-    link.close()
 
 
 def test_blocks_over_an_own_service(own_service):

@@ -3,6 +3,7 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import assert_deleting_open_releases_handle
 
 OPEN_FAILED = "[ERR] Unable to open device\n"
 IDENTITY_READS = [(0x13, attid, b"") for attid in range(5)]
@@ -11,11 +12,6 @@ IDENTITY_READS = [(0x13, attid, b"") for attid in range(5)]
 def identity(core):
     return (core.getVendorName(), core.getProductName(), core.getProductRevision(),
             core.getProductSerial(), core.getFirmVersion())
-
-
-@pytest.fixture
-def board(emu):
-    return emu.add("Vanta", serial="VT-0001")
 
 
 def test_new_connection_is_empty_and_closed():
@@ -137,11 +133,7 @@ def test_core_functions_accept_every_model(emu, model, name, serial):
 
 
 def test_deleting_an_open_connection_releases_the_handle(emu, board):
-    core = K.new_KorCore()
-    assert K.KorCore_openPath(core, board.path) is False
-    assert emu.open_handle_count() == 1
-    K.delete_KorCore(core)
-    assert emu.open_handle_count() == 0
+    assert_deleting_open_releases_handle(emu, "KorCore", "openPath", board.path)
 
 
 def test_connections_are_independent(emu):

@@ -6,6 +6,7 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import assert_deleting_open_releases_handle, host_reports
 
 OPEN_FAILED = "[ERR] Unable to open device\n"
 
@@ -19,10 +20,6 @@ def contents(packet):
     return ctypes.string_at(int(packet.dat), korvane.BUF_LEN)
 
 
-def host_reports(dev):
-    return [entry.report for entry in dev.log() if entry.kind == 0]
-
-
 def read_report(link, packet, timeout=1.0):
     """Polls the non-blocking read until a report arrives (bounded)."""
     deadline = time.monotonic() + timeout
@@ -32,19 +29,6 @@ def read_report(link, packet, timeout=1.0):
             return count
         time.sleep(0.002)
     return 0
-
-
-@pytest.fixture
-def board(emu):
-    return emu.add("Vanta", serial="VT-0001")
-
-
-@pytest.fixture
-def link(board):
-    device = korvane.KorDevice()
-    assert device.open(board.path) is False
-    yield device
-    device.close()
 
 
 def test_open_close_states(board, capfd):
@@ -185,8 +169,4 @@ def test_closing_one_link_keeps_the_others_usable(emu):
 
 
 def test_deleting_an_open_link_closes_it(emu, board):
-    device = K.new_KorDevice()
-    assert K.KorDevice_open(device, board.path) is False
-    assert emu.open_handle_count() == 1
-    K.delete_KorDevice(device)
-    assert emu.open_handle_count() == 0
+    assert_deleting_open_releases_handle(emu, "KorDevice", "open", board.path)

@@ -3,32 +3,17 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import R, W, u32
 
 INOUT, PULL_UP, LEVELS = (korvane.ATT_GPIO0_BASE + n for n in (0, 1, 3))
 ADC = korvane.ATT_ADC_BASE
 
 
-def R(attid):
-    return (0x13, attid, b"")
-
-
-def W(attid, value):
-    return (0x12, attid, bytes(value))
-
-
-def u32(value):
-    return value.to_bytes(4, "little")
-
-
 @pytest.fixture
-def vanta(emu):
-    dev = emu.add("Vanta", serial="VT-0001")
-    board = korvane.Vanta()
-    assert board.open() is False
+def vanta(vanta):
+    board, dev = vanta
     dev.set_attribute(INOUT, u32(0))  # all outputs: levels read back the latch
-    dev.clear_log()
-    yield board, dev
-    K.delete_Vanta(board)
+    return board, dev
 
 
 def test_pin_with_mode_configures_at_construction(vanta):

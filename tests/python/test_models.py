@@ -7,6 +7,7 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import R, W, assert_deleting_open_releases_handle, model_on, u32
 
 OPEN_FAILED = "[ERR] Unable to open device\n"
 FAILED_READING = struct.unpack("<f", struct.pack("<f", -999.9))[0]
@@ -16,18 +17,6 @@ I2C_REG, I2C_DATA2 = korvane.ATT_IC20_BASE + 1, korvane.ATT_IC20_BASE + 3
 IDENTITY_READS = [(0x13, attid, b"") for attid in range(5)]
 
 MODELS = [(korvane.Vanta, "Vanta"), (korvane.Brondel, "Brondel HUB"), (korvane.Dmm, "DMM")]
-
-
-def R(attid):
-    return (0x13, attid, b"")
-
-
-def W(attid, value):
-    return (0x12, attid, bytes(value))
-
-
-def u32(value):
-    return value.to_bytes(4, "little")
 
 
 def opened(model, dev):
@@ -118,21 +107,15 @@ def test_open_argument_checks(emu):
 @pytest.mark.parametrize("model, name", MODELS)
 def test_deleting_an_open_model_closes_it(emu, model, name):
     emu.add(name, serial="S-1")
-    device = getattr(K, "new_" + model.__name__)()
-    assert getattr(K, model.__name__ + "_open")(device) is False
-    assert emu.open_handle_count() == 1
-    getattr(K, "delete_" + model.__name__)(device)
-    assert emu.open_handle_count() == 0
+    assert_deleting_open_releases_handle(emu, model.__name__, "open")
 
 
 # --- Hub ------------------------------------------------------------------------
 
 @pytest.fixture
 def hub(emu):
-    dev = emu.add("Brondel HUB", serial="BH-0001")
-    device = korvane.Brondel()
-    yield device, dev
-    K.delete_Brondel(device)
+    with model_on(emu, korvane.Brondel, "Brondel HUB", "BH-0001") as hub_and_dev:
+        yield hub_and_dev
 
 
 def test_hub_open_reads_the_port_mask(hub):
@@ -229,10 +212,8 @@ def test_hub_gpio_block(hub):
 
 @pytest.fixture
 def meter(emu):
-    dev = emu.add("DMM", serial="DM-0001")
-    device = korvane.Dmm()
-    yield device, dev
-    K.delete_Dmm(device)
+    with model_on(emu, korvane.Dmm, "DMM", "DM-0001") as meter_and_dev:
+        yield meter_and_dev
 
 
 def test_meter_readings(meter):

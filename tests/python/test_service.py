@@ -9,16 +9,13 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import host_reports
 
 OLD_VALUE = 0x11223344  # what an attribute holds before a transaction
 
 
 def hexbytes(text):
     return bytes.fromhex(text)
-
-
-def host_reports(dev):
-    return [entry.report for entry in dev.log() if entry.kind == 0]
 
 
 def attribute(attid, value=None):
@@ -30,19 +27,6 @@ def attribute(attid, value=None):
 
 def text_of(attr):
     return attr.getValueStr()
-
-
-@pytest.fixture
-def board(emu):
-    return emu.add("Vanta", serial="VT-0001")
-
-
-@pytest.fixture
-def link(board):
-    device = korvane.KorDevice()
-    assert device.open(board.path) is False
-    yield device
-    device.close()
 
 
 @pytest.fixture
