@@ -3,10 +3,9 @@ import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import assert_deleting_open_releases_handle
+from device_helpers import IDENTITY_READS, assert_deleting_open_releases_handle
 
 OPEN_FAILED = "[ERR] Unable to open device\n"
-IDENTITY_READS = [(0x13, attid, b"") for attid in range(5)]
 
 
 def identity(core):

@@ -7,14 +7,13 @@ import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import R, W, assert_deleting_open_releases_handle, model_on, u32
+from device_helpers import IDENTITY_READS, R, W, assert_deleting_open_releases_handle, model_on, u32
 
 OPEN_FAILED = "[ERR] Unable to open device\n"
 FAILED_READING = struct.unpack("<f", struct.pack("<f", -999.9))[0]
 PORTS = korvane.ATT_USB_PORT_CTRL
 CALIBRATION, VOLTAGE, CURRENT = korvane.ATT_CALIBRATION, korvane.ATT_VOLTAGE, korvane.ATT_CURRENT
 I2C_REG, I2C_DATA2 = korvane.ATT_IC20_BASE + 1, korvane.ATT_IC20_BASE + 3
-IDENTITY_READS = [(0x13, attid, b"") for attid in range(5)]
 
 MODELS = [(korvane.Vanta, "Vanta"), (korvane.Brondel, "Brondel HUB"), (korvane.Dmm, "DMM")]
 
