@@ -115,6 +115,21 @@ def add_actions(parser, dest):
     return actions
 
 
+def add_command(commands, name, help, description, devices=None, default=None):
+    """A command made of actions; returns the actions to add them to."""
+    parser = commands.add_parser(name, help=help, description=description)
+    add_selection(parser, devices, default)
+    return add_actions(parser, "action")
+
+
+def finish_action(parser, run, devices=None, default=None, **defaults):
+    """The device selection and the function the action runs.
+
+    Called after the action's own arguments, so the help lists those first."""
+    add_selection(parser, devices, default)
+    parser.set_defaults(run=run, **defaults)
+
+
 def _describe(model, serial):
     return model.product if serial is None else f"{model.product} with serial number '{serial}'"
 
@@ -200,6 +215,12 @@ def serial_of(args):
 
 def device_model_of(args, default_key):
     return getattr(args, "device", None) or MODELS[default_key]
+
+
+def open_chosen(kv, args, default_key):
+    """The model chosen with --device (default_key's without it), opened by
+    --serial when given."""
+    return opened(kv, device_model_of(args, default_key), serial_of(args))
 
 
 def print_json(value):

@@ -6,13 +6,12 @@ import time
 from korvane_cli_common import (
     CliError,
     MODELS,
-    add_actions,
-    add_selection,
+    add_command,
+    finish_action,
     int_in,
-    opened,
+    open_chosen,
     positive_float,
     print_json,
-    serial_of,
 )
 
 HUB_PORTS = 32
@@ -41,12 +40,10 @@ def parse_port_list(text):
 
 
 def add_commands(commands):
-    hub = commands.add_parser(
-        "hub", help="port power of the Brondel HUB",
+    actions = add_command(
+        commands, "hub", help="port power of the Brondel HUB",
         description="Show the hub's port status and switch its ports. PORTS is "
                     "'all', a list like 1,3 or a range like 2-4 (ports 1 to 32).")
-    add_selection(hub)
-    actions = add_actions(hub, "action")
 
     def shown_ports(p):
         p.add_argument("--ports", dest="shown_ports", type=int_in(1, HUB_PORTS, "the number of ports"),
@@ -57,15 +54,13 @@ def add_commands(commands):
 
     p = actions.add_parser("status", help="show which ports are on", description="Show the port status.")
     shown_ports(p)
-    add_selection(p)
-    p.set_defaults(run=cmd_hub_status)
+    finish_action(p, cmd_hub_status)
 
     for name, verb in (("on", "switch ports on"), ("off", "switch ports off")):
         p = actions.add_parser(name, help=verb, description=f"{verb.capitalize()}, then show the status.")
         p.add_argument("ports", type=parse_port_list, metavar="PORTS", help="all, 1,3 or 2-4")
         shown_ports(p)
-        add_selection(p)
-        p.set_defaults(run=cmd_hub_switch, switch_on=(name == "on"))
+        finish_action(p, cmd_hub_switch, switch_on=(name == "on"))
 
     p = actions.add_parser("cycle", help="power-cycle ports",
                            description="Switch ports off, wait, switch them on again.")
@@ -73,8 +68,7 @@ def add_commands(commands):
     p.add_argument("--delay", type=positive_float("the delay", allow_zero=True), default=2.0,
                    help="seconds the ports stay off (default 2)")
     shown_ports(p)
-    add_selection(p)
-    p.set_defaults(run=cmd_hub_cycle)
+    finish_action(p, cmd_hub_cycle)
 
 
 def read_port_mask(kv, path):
@@ -120,9 +114,13 @@ def _show_hub_status(kv, args, dev_name, serial, path):
     print_hub_status(dev_name, serial, path, read_port_mask(kv, path), args.shown_ports, args.json)
 
 
+def _open_hub(kv, args):
+    return open_chosen(kv, args, "hub")
+
+
 def _hub_identity(kv, args):
     """Name, serial and path of the chosen hub, with the hub closed again."""
-    with opened(kv, MODELS["hub"], serial_of(args)) as dev:
+    with _open_hub(kv, args) as dev:
         return dev.name, dev.device.getProductSerial(), dev.path
 
 
@@ -143,14 +141,14 @@ def _switch(dev, ports, on):
 
 
 def cmd_hub_switch(kv, args):
-    with opened(kv, MODELS["hub"], serial_of(args)) as dev:
+    with _open_hub(kv, args) as dev:
         _switch(dev, args.ports, args.switch_on)
         chosen = dev.name, dev.device.getProductSerial(), dev.path
     _show_hub_status(kv, args, *chosen)
 
 
 def cmd_hub_cycle(kv, args):
-    with opened(kv, MODELS["hub"], serial_of(args)) as dev:
+    with _open_hub(kv, args) as dev:
         _switch(dev, args.ports, False)
         try:
             time.sleep(args.delay)

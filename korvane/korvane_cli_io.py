@@ -7,16 +7,13 @@ import time
 
 from korvane_cli_common import (
     CliError,
-    MODELS,
     READ_FAILED_U32,
     SLOW_ANSWER_S,
-    add_actions,
-    add_selection,
-    device_model_of,
+    add_command,
+    finish_action,
     int_in,
-    opened,
+    open_chosen,
     positive_float,
-    serial_of,
 )
 
 PIN_COUNT = 32
@@ -32,39 +29,33 @@ def add_commands(commands):
 
 
 def _add_gpio(commands):
-    gpio = commands.add_parser(
-        "gpio", help="pin modes and levels (Vanta or hub)",
+    sel = dict(devices=("vanta", "hub"), default="vanta")
+    actions = add_command(
+        commands, "gpio", help="pin modes and levels (Vanta or hub)",
         description="Set a pin's mode, drive or read a pin, read or write the "
-                    "whole level mask (bit n = pin n).")
-    sel = (("vanta", "hub"), "vanta")
-    add_selection(gpio, *sel)
-    actions = add_actions(gpio, "action")
+                    "whole level mask (bit n = pin n).", **sel)
     pin = int_in(0, PIN_COUNT - 1, "a pin")
 
     p = actions.add_parser("mode", help="set a pin's mode", description="Set a pin's mode.")
     p.add_argument("pin", type=pin, help="pin number, 0 to 31")
     p.add_argument("mode", choices=PIN_MODES, help="output, input or pullup (input with pull-up)")
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_gpio_mode)
+    finish_action(p, cmd_gpio_mode, **sel)
 
     p = actions.add_parser("write", help="drive a pin high or low", description="Drive a pin.")
     p.add_argument("pin", type=pin, help="pin number, 0 to 31")
     p.add_argument("level", type=str.lower, choices=sorted(LEVELS), help="1/high or 0/low")
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_gpio_write)
+    finish_action(p, cmd_gpio_write, **sel)
 
     p = actions.add_parser("read", help="read a pin's level (prints 1 or 0)",
                            description="Read a pin's level; prints 1 (high) or 0 (low).")
     p.add_argument("pin", type=pin, help="pin number, 0 to 31")
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_gpio_read)
+    finish_action(p, cmd_gpio_read, **sel)
 
     p = actions.add_parser("mask", help="read or write the whole level mask",
                            description="Without VALUE print the level mask; with VALUE write it.")
     p.add_argument("value", nargs="?", type=int_in(0, 0xFFFFFFFF, "the mask", hex_range=True),
                    help="new mask, e.g. 0x0000000f")
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_gpio_mask)
+    finish_action(p, cmd_gpio_mask, **sel)
 
 
 def _add_adc(commands):
@@ -78,8 +69,7 @@ def _add_adc(commands):
                    help="seconds between readings (default: read once)")
     p.add_argument("-n", "--count", type=int_in(1, 2**31 - 1, "the count"),
                    help="number of readings (default: 1, or until Ctrl-C with --interval)")
-    add_selection(p)
-    p.set_defaults(run=cmd_adc)
+    finish_action(p, cmd_adc)
 
 
 def _adc_channel(text):
@@ -103,13 +93,11 @@ def parse_register_range(text):
 
 
 def _add_i2c(commands):
-    i2c = commands.add_parser(
-        "i2c", help="registers of an I2C target (Vanta or DMM bridge)",
+    sel = dict(devices=("vanta", "dmm"), default="vanta")
+    actions = add_command(
+        commands, "i2c", help="registers of an I2C target (Vanta or DMM bridge)",
         description="Set the I2C target address and read, write or dump its "
-                    "16-bit registers.")
-    sel = (("vanta", "dmm"), "vanta")
-    add_selection(i2c, *sel)
-    actions = add_actions(i2c, "action")
+                    "16-bit registers.", **sel)
     address = int_in(0, 0x7F, "an I2C address", hex_range=True)
     register = int_in(0, 0xFF, "a register", hex_range=True)
 
@@ -120,34 +108,30 @@ def _add_i2c(commands):
     p = actions.add_parser("addr", help="set the target address",
                            description="Set the bridge's target address (7-bit).")
     p.add_argument("address", type=address, help="e.g. 0x40")
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_i2c_addr)
+    finish_action(p, cmd_i2c_addr, **sel)
 
     p = actions.add_parser("read", help="read one register", description="Read one 16-bit register.")
     p.add_argument("register", type=register, help="0x00 to 0xff")
     target_option(p)
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_i2c_read)
+    finish_action(p, cmd_i2c_read, **sel)
 
     p = actions.add_parser("write", help="write one register", description="Write one 16-bit register.")
     p.add_argument("register", type=register, help="0x00 to 0xff")
     p.add_argument("value", type=int_in(0, 0xFFFF, "the value", hex_range=True), help="0x0000 to 0xffff")
     target_option(p)
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_i2c_write)
+    finish_action(p, cmd_i2c_write, **sel)
 
     p = actions.add_parser("dump", help="dump registers as a grid",
                            description="Dump 16-bit registers in i2cdump's word layout.")
     p.add_argument("-r", "--range", dest="range", type=parse_register_range, default=(0, 0xFF),
                    metavar="FIRST-LAST", help="registers to dump (default 0x00-0xff)")
     target_option(p)
-    add_selection(p, *sel)
-    p.set_defaults(run=cmd_i2c_dump)
+    finish_action(p, cmd_i2c_dump, **sel)
 
 
 def _open_chosen(kv, args):
     """The model chosen with --device (the Vanta by default), opened."""
-    return opened(kv, device_model_of(args, "vanta"), serial_of(args))
+    return open_chosen(kv, args, "vanta")
 
 
 def _read_gpio_mask(dev):
@@ -203,7 +187,7 @@ def repeat_samples(interval, count):
 
 def cmd_adc(kv, args):
     channels = range(ADC_CHANNELS) if args.channel == "all" else [args.channel]
-    with opened(kv, MODELS["vanta"], serial_of(args)) as dev:
+    with _open_chosen(kv, args) as dev:
         adc = dev.device.adchw
         if len(channels) > 1:
             print("\t".join(f"ch{c}" for c in channels))

@@ -11,14 +11,12 @@ import time
 
 from korvane_cli_common import (
     CliError,
-    MODELS,
-    add_actions,
-    add_selection,
+    add_command,
+    finish_action,
     int_in,
-    opened,
+    open_chosen,
     positive_float,
     print_json,
-    serial_of,
 )
 
 # Meter readings fail as -999.9 in single precision, widened to a Python float.
@@ -30,18 +28,15 @@ LOG_MAX_SILENT_SAMPLES = 3
 
 
 def add_commands(commands):
-    meter = commands.add_parser(
-        "meter", help="readings, calibration and log of the DMM",
+    actions = add_command(
+        commands, "meter", help="readings, calibration and log of the DMM",
         description="Read the DMM's voltage and current, calibrate it, show its "
                     "offsets or registers, or log readings to CSV. Readings are "
                     "printed as the meter reports them (unscaled).")
-    add_selection(meter)
-    actions = add_actions(meter, "action")
 
     p = actions.add_parser("read", help="read voltage and current", description="Read voltage and current.")
     p.add_argument("--json", action="store_true", help="print a JSON object")
-    add_selection(p)
-    p.set_defaults(run=cmd_meter_read)
+    finish_action(p, cmd_meter_read)
 
     for name, text, run in (
             ("calibrate", "run the meter's calibration", cmd_meter_calibrate),
@@ -49,8 +44,7 @@ def add_commands(commands):
             ("regs", "dump the registers 0x00-0x11 of the meter's I2C target", cmd_meter_regs),
             ("dieid", "show the die id of the meter's I2C target", cmd_meter_dieid)):
         p = actions.add_parser(name, help=text, description=text[0].upper() + text[1:] + ".")
-        add_selection(p)
-        p.set_defaults(run=run)
+        finish_action(p, run)
 
     p = actions.add_parser(
         "log", help="log readings with timestamps to CSV",
@@ -69,12 +63,11 @@ def add_commands(commands):
                       help="seconds to log (samples start at 0, interval, 2*interval, ... below it)")
     p.add_argument("--plot", metavar="FILE.png",
                    help="also draw the readings into a PNG file (needs matplotlib)")
-    add_selection(p)
-    p.set_defaults(run=cmd_meter_log)
+    finish_action(p, cmd_meter_log)
 
 
 def _meter(kv, args):
-    return opened(kv, MODELS["dmm"], serial_of(args))
+    return open_chosen(kv, args, "dmm")
 
 
 def _reading(value):
