@@ -1,7 +1,5 @@
 #include "AdcHw.h"
 
-#include <memory>
-
 #include "BlockIo.h"
 
 namespace {
@@ -9,38 +7,20 @@ const uint8_t kValueBytes = 4;
 }
 
 AdcHw::AdcHw(KorService *service, int base) : service(service), channels{} {
-    std::unique_ptr<Attribute> made[kChannels];
-    for (int n = 0; n < kChannels; ++n) {
-        made[n].reset(new Attribute(static_cast<uint16_t>(base + n), PERMISSION_NONE, 0));
-    }
-    for (int n = 0; n < kChannels; ++n) {
-        channels[n] = made[n].release();
-    }
+    block_io::makeOwned(channels, base);
 }
 
-AdcHw::~AdcHw() {
-    for (Attribute *channel : channels) {
-        delete channel;
-    }
-}
+AdcHw::~AdcHw() { block_io::deleteOwned(channels); }
 
 AdcHw::AdcHw(const AdcHw &other) : service(other.service), channels{} {
-    std::unique_ptr<Attribute> made[kChannels];
-    for (int n = 0; n < kChannels; ++n) {
-        made[n].reset(new Attribute(*other.channels[n]));
-    }
-    for (int n = 0; n < kChannels; ++n) {
-        channels[n] = made[n].release();
-    }
+    block_io::copyOwned(channels, other.channels);
 }
 
 // Own attributes keep the source's ids and values; the service pointer is
 // copied, so the target reads through the source's service.
 AdcHw &AdcHw::operator=(const AdcHw &other) {
     service = other.service;
-    for (int n = 0; n < kChannels; ++n) {
-        *channels[n] = *other.channels[n];
-    }
+    block_io::assignOwned(channels, other.channels);
     return *this;
 }
 

@@ -1,15 +1,9 @@
 #include "GpioHw.h"
 
-#include <memory>
-
 #include "BlockIo.h"
 
 namespace {
 const uint8_t kPins = 32;  // one bit per pin in a 32-bit mask
-
-Attribute *newAttribute(int base, int offset) {
-    return new Attribute(static_cast<uint16_t>(base + offset), PERMISSION_NONE, 0);
-}
 
 // Sets the cached mask (4 bytes, little-endian) and writes it to the device.
 bool writeMask(KorService *service, Attribute *attribute, uint32_t mask) {
@@ -18,35 +12,14 @@ bool writeMask(KorService *service, Attribute *attribute, uint32_t mask) {
 }
 }  // namespace
 
-GpioHw::GpioHw(KorService *service, int base)
-    : service(service), inoutMode(nullptr), pullUp(nullptr), pullDown(nullptr), levels(nullptr) {
-    std::unique_ptr<Attribute> mode(newAttribute(base, ATT_GPIO_INOUT_MODE));
-    std::unique_ptr<Attribute> up(newAttribute(base, ATT_GPIO_PULL_UP));
-    std::unique_ptr<Attribute> down(newAttribute(base, ATT_GPIO_PULL_DOWN));
-    std::unique_ptr<Attribute> rw(newAttribute(base, ATT_GPIO_RW));
-    inoutMode = mode.release();
-    pullUp = up.release();
-    pullDown = down.release();
-    levels = rw.release();
+GpioHw::GpioHw(KorService *service, int base) : service(service), attributes{} {
+    block_io::makeOwned(attributes, base);
 }
 
-GpioHw::~GpioHw() {
-    delete inoutMode;
-    delete pullUp;
-    delete pullDown;
-    delete levels;
-}
+GpioHw::~GpioHw() { block_io::deleteOwned(attributes); }
 
-GpioHw::GpioHw(const GpioHw &other)
-    : service(other.service), inoutMode(nullptr), pullUp(nullptr), pullDown(nullptr), levels(nullptr) {
-    std::unique_ptr<Attribute> mode(new Attribute(*other.inoutMode));
-    std::unique_ptr<Attribute> up(new Attribute(*other.pullUp));
-    std::unique_ptr<Attribute> down(new Attribute(*other.pullDown));
-    std::unique_ptr<Attribute> rw(new Attribute(*other.levels));
-    inoutMode = mode.release();
-    pullUp = up.release();
-    pullDown = down.release();
-    levels = rw.release();
+GpioHw::GpioHw(const GpioHw &other) : service(other.service), attributes{} {
+    block_io::copyOwned(attributes, other.attributes);
 }
 
 // The target keeps its own attribute objects and takes the source's ids and
@@ -54,10 +27,7 @@ GpioHw::GpioHw(const GpioHw &other)
 // the target talks through the source's service.
 GpioHw &GpioHw::operator=(const GpioHw &other) {
     service = other.service;
-    *inoutMode = *other.inoutMode;
-    *pullUp = *other.pullUp;
-    *pullDown = *other.pullDown;
-    *levels = *other.levels;
+    block_io::assignOwned(attributes, other.attributes);
     return *this;
 }
 
@@ -67,6 +37,8 @@ bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
     if (pin >= kPins) {
         return true;  // no such pin: nothing done is a failure
     }
+    Attribute *inoutMode = attributes[ATT_GPIO_INOUT_MODE];
+    Attribute *pullUp = attributes[ATT_GPIO_PULL_UP];
     if (block_io::read(service, inoutMode)) {
         return true;
     }
@@ -86,9 +58,10 @@ bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
     return writeMask(service, inoutMode, block_io::withBit(inoutMode->getValueUint32(), pin, input));
 }
 
-bool GpioHw::write(uint32_t value) { return writeMask(service, levels, value); }
+bool GpioHw::write(uint32_t value) { return writeMask(service, attributes[ATT_GPIO_RW], value); }
 
 uint32_t GpioHw::read() {
+    Attribute *levels = attributes[ATT_GPIO_RW];
     if (block_io::read(service, levels)) {
         return 0xFFFFFFFF;
     }
@@ -99,12 +72,14 @@ bool GpioHw::digitalWrite(uint8_t pin, bool value) {
     if (pin >= kPins) {
         return true;
     }
+    Attribute *levels = attributes[ATT_GPIO_RW];
     // A failed read still lets the write go on from the cached levels.
     block_io::read(service, levels);
     return writeMask(service, levels, block_io::withBit(levels->getValueUint32(), pin, value));
 }
 
 bool GpioHw::digitalRead(uint8_t pin) {
+    Attribute *levels = attributes[ATT_GPIO_RW];
     if (pin >= kPins || block_io::read(service, levels)) {
         return true;
     }

@@ -22,11 +22,11 @@ public:
     bool digitalRead(uint8_t pin);
 
 private:
+    static const int kAttributes = ATT_GPIO_RW + 1;
+
     KorService *service;
-    Attribute *inoutMode;
-    Attribute *pullUp;
-    Attribute *pullDown;
-    Attribute *levels;
+    // Indexed by AttGpioHw: direction, pull-up, pull-down and level masks.
+    Attribute *attributes[kAttributes];
 };
 
 #endif

@@ -1,7 +1,5 @@
 #include "I2cHw.h"
 
-#include <memory>
-
 #include "BlockIo.h"
 
 namespace {
@@ -9,38 +7,20 @@ const uint8_t kRegisterBytes = 2;
 }
 
 I2cHw::I2cHw(KorService *service, int base) : service(service), attributes{} {
-    std::unique_ptr<Attribute> made[kAttributes];
-    for (int n = 0; n < kAttributes; ++n) {
-        made[n].reset(new Attribute(static_cast<uint16_t>(base + n), PERMISSION_NONE, 0));
-    }
-    for (int n = 0; n < kAttributes; ++n) {
-        attributes[n] = made[n].release();
-    }
+    block_io::makeOwned(attributes, base);
 }
 
-I2cHw::~I2cHw() {
-    for (Attribute *attribute : attributes) {
-        delete attribute;
-    }
-}
+I2cHw::~I2cHw() { block_io::deleteOwned(attributes); }
 
 I2cHw::I2cHw(const I2cHw &other) : service(other.service), attributes{} {
-    std::unique_ptr<Attribute> made[kAttributes];
-    for (int n = 0; n < kAttributes; ++n) {
-        made[n].reset(new Attribute(*other.attributes[n]));
-    }
-    for (int n = 0; n < kAttributes; ++n) {
-        attributes[n] = made[n].release();
-    }
+    block_io::copyOwned(attributes, other.attributes);
 }
 
 // Own attributes keep the source's ids and values; the service pointer is
 // copied, so the target talks through the source's service.
 I2cHw &I2cHw::operator=(const I2cHw &other) {
     service = other.service;
-    for (int n = 0; n < kAttributes; ++n) {
-        *attributes[n] = *other.attributes[n];
-    }
+    block_io::assignOwned(attributes, other.attributes);
     return *this;
 }
 
