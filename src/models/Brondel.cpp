@@ -1,7 +1,6 @@
 #include "Brondel.h"
 
 #include "BlockIo.h"
-#include "KorDeviceManager.h"
 
 namespace {
 const char kProductName[] = "Brondel HUB";
@@ -20,21 +19,15 @@ Brondel::~Brondel() {
     }
 }
 
+bool Brondel::open() { return openHub(nullptr); }
+
+bool Brondel::open(std::string serial) { return openHub(&serial); }
+
 // After opening, the port mask is read into the cache so that single-port
 // changes start from the hub's real state; a failed read does not fail the
 // open.
-bool Brondel::open() {
-    KorDeviceManager attached;
-    if (openPath(attached.getPathByName(kProductName))) {
-        return true;
-    }
-    getUsbPortStatus();
-    return false;
-}
-
-bool Brondel::open(std::string serial) {
-    KorDeviceManager attached;
-    if (openPath(attached.getPathByNameAndSerial(kProductName, serial))) {
+bool Brondel::openHub(const std::string *serial) {
+    if (openByProduct(kProductName, serial)) {
         return true;
     }
     getUsbPortStatus();

@@ -26,6 +26,7 @@ public:
     GpioHw gpiohw;
 
 private:
+    bool openHub(const std::string *serial);
     bool writePortMask(uint32_t mask);
 
     Attribute portControl;

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "BlockIo.h"
-#include "KorDeviceManager.h"
 
 namespace {
 const char kProductName[] = "DMM";
@@ -41,15 +40,9 @@ Dmm::~Dmm() {
     delete current;
 }
 
-bool Dmm::open() {
-    KorDeviceManager attached;
-    return openPath(attached.getPathByName(kProductName));
-}
+bool Dmm::open() { return openByProduct(kProductName, nullptr); }
 
-bool Dmm::open(std::string serial) {
-    KorDeviceManager attached;
-    return openPath(attached.getPathByNameAndSerial(kProductName, serial));
-}
+bool Dmm::open(std::string serial) { return openByProduct(kProductName, &serial); }
 
 // Writing the 32-bit 0 starts the meter's calibration run.
 bool Dmm::calibration() {

@@ -1,7 +1,5 @@
 #include "Vanta.h"
 
-#include "KorDeviceManager.h"
-
 namespace {
 const char kProductName[] = "Vanta";
 }
@@ -18,12 +16,6 @@ Vanta::~Vanta() {
     }
 }
 
-bool Vanta::open() {
-    KorDeviceManager attached;
-    return openPath(attached.getPathByName(kProductName));
-}
+bool Vanta::open() { return openByProduct(kProductName, nullptr); }
 
-bool Vanta::open(std::string serial) {
-    KorDeviceManager attached;
-    return openPath(attached.getPathByNameAndSerial(kProductName, serial));
-}
+bool Vanta::open(std::string serial) { return openByProduct(kProductName, &serial); }

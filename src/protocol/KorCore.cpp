@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "KorDeviceManager.h"
+
 KorCore::KorCore()
     : device(nullptr),
       service(nullptr),
@@ -35,6 +37,14 @@ bool KorCore::openPath(char const *path) {
         service->readAttribute(identity);
     }
     return false;
+}
+
+bool KorCore::openByProduct(const char *product, const std::string *serial) {
+    // The path points into the manager's snapshot, which lives until the
+    // open has used it.
+    KorDeviceManager attached;
+    return openPath(serial == nullptr ? attached.getPathByName(product)
+                                      : attached.getPathByNameAndSerial(product, *serial));
 }
 
 bool KorCore::close() { return device->close(); }

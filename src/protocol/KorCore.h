@@ -23,6 +23,10 @@ public:
     std::string getFirmVersion();
 
 protected:
+    // Opens the first attached device of the product (with the serial when
+    // one is given); true on failure, as openPath.
+    bool openByProduct(const char *product, const std::string *serial);
+
     KorDevice *device;
     KorService *service;
 
