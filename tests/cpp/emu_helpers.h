@@ -39,33 +39,37 @@ inline void PrintTo(const Request &request, std::ostream *out) {
 inline Request readOf(uint16_t attid) { return Request{0x13, attid, {}}; }
 inline Request writeOf(uint16_t attid, Bytes value) { return Request{0x12, attid, std::move(value)}; }
 
-// Every report the device received from the host, payload bytes only.
-inline std::vector<Bytes> hostReports(int dev) {
-    std::vector<Bytes> reports;
+// Calls visit(entry) for each log entry of a report from the host, in order.
+template <typename Visit>
+void forEachHostEntry(int dev, Visit visit) {
     const int count = emu_log_count(dev);
     for (int i = 0; i < count; ++i) {
         emu_log_entry entry{};
         if (emu_log_get(dev, i, &entry) == 0 && entry.kind == EMU_LOG_HOST_REPORT) {
-            reports.emplace_back(entry.report, entry.report + sizeof entry.report);
+            visit(entry);
         }
     }
+}
+
+// Every report the device received from the host, payload bytes only.
+inline std::vector<Bytes> hostReports(int dev) {
+    std::vector<Bytes> reports;
+    forEachHostEntry(dev, [&reports](const emu_log_entry &entry) {
+        reports.emplace_back(entry.report, entry.report + sizeof entry.report);
+    });
     return reports;
 }
 
 // The requests the device received, in order.
 inline std::vector<Request> requests(int dev) {
     std::vector<Request> parsed;
-    const int count = emu_log_count(dev);
-    for (int i = 0; i < count; ++i) {
-        emu_log_entry entry{};
-        if (emu_log_get(dev, i, &entry) == 0 && entry.kind == EMU_LOG_HOST_REPORT) {
-            Request request{entry.opcode, entry.attid, {}};
-            if (entry.opcode == 0x12) {
-                request.value.assign(entry.value, entry.value + entry.value_len);
-            }
-            parsed.push_back(request);
+    forEachHostEntry(dev, [&parsed](const emu_log_entry &entry) {
+        Request request{entry.opcode, entry.attid, {}};
+        if (entry.opcode == 0x12) {
+            request.value.assign(entry.value, entry.value + entry.value_len);
         }
-    }
+        parsed.push_back(request);
+    });
     return parsed;
 }
 
