@@ -111,16 +111,12 @@ void KorService::discardLateAnswer() {
         return;
     }
     answerMayBeLate = false;
-    korPacket stale;
-    bool dropped = false;
-    while (queue.pop(stale, std::chrono::milliseconds(0))) {
-        dropped = true;
-    }
-    if (dropped || device->openGeneration() != lateAnswerLink) {
+    if (queue.clear() > 0 || device->openGeneration() != lateAnswerLink) {
         return;
     }
     const steady_clock::duration left = lateAnswerDeadline - steady_clock::now();
     if (left > steady_clock::duration::zero()) {
+        korPacket stale;
         queue.pop(stale, std::chrono::ceil<std::chrono::milliseconds>(left));
     }
 }

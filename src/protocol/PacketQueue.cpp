@@ -22,10 +22,12 @@ bool PacketQueue::pop(korPacket &out, std::chrono::milliseconds timeout) {
     return true;
 }
 
-void PacketQueue::clear() {
+size_t PacketQueue::clear() {
     std::lock_guard<std::mutex> lock(mutex);
+    const size_t dropped = packets.size();
     packets.clear();
     notFull.notify_one();
+    return dropped;
 }
 
 size_t PacketQueue::size() {

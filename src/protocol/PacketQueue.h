@@ -23,8 +23,8 @@ public:
     // Takes the oldest packet, waiting at most timeout. False when the wait
     // expired with nothing queued.
     bool pop(korPacket &out, std::chrono::milliseconds timeout);
-    // Drops every queued packet.
-    void clear();
+    // Drops every queued packet; returns how many there were.
+    size_t clear();
     size_t size();
     // Wakes a push waiting for room and makes every later push give up.
     void close();
