@@ -1,16 +1,19 @@
 /* The Python extension module _korvane and its proxy module korvane.
  *
- * SWIG 4.1.0 generates both from this file (see CMakeLists.txt). The order of
+ * SWIG 4.1 generates both from this file (see CMakeLists.txt). The order of
  * the includes below is the order of the module's function table: the string
  * vector and its iterator, the hidapi pass-through functions, then the
  * library's classes. The module's 52 integer constants come from kordefs.h.
  *
- * Where SWIG 4.1.0's output differs from the module this project publishes,
+ * Where SWIG 4.1's output differs from the module this project publishes,
  * the correction sits next to what it corrects, with a comment saying what a
  * user of the module sees:
+ *   swig-patches/     SWIG's own runtime and library files, patched at
+ *                     configure time: pointer object, argument unpacking
+ *                     (pyrun.swg), overload error texts (pyerrors.swg),
+ *                     iterator moves (pyiterators.swg), slices
+ *                     (pycontainer.swg)
  *   module_frame.i    function table, type entries, proxy module prologue
- *   pyrun.swg         pointer object, argument unpacking (copy of SWIG's file)
- *   pyerrors.swg      overload error texts (copy of SWIG's file)
  *   null_checks.i     None where the library would dereference it
  *   string_vector.i   StringVector and SwigPyIterator
  *   hidapi.i          hidapi's record and functions

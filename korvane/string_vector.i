@@ -1,138 +1,29 @@
 /* StringVector (std::vector< std::string >) and its iterator SwigPyIterator.
  *
- * SWIG's standard vector library generates both. Three of its code fragments
- * are replaced here before the library is included (SWIG keeps the first
- * definition of a fragment), with these differences for a module user:
+ * SWIG's standard vector library generates both. Its iterator classes are
+ * replaced by this project's own (the fragment SwigPyIterator_T below, which
+ * keeps a position as an offset into its vector), defined before the library
+ * is included: SWIG keeps the first definition of a fragment. The iterator
+ * base class and the slice arithmetic are SWIG's own, patched at configure
+ * time (swig-patches/pyiterators.swg.patch, pycontainer.swg.patch).
+ * What a module user sees:
  *   - an iterator's copy (copy, __add__, __sub__) is of the same kind as the
  *     original, so a copy of a bidirectional iterator steps back too;
  *   - comparing or subtracting a forward and a reverse iterator, or iterators
  *     of two vectors, never aborts the process;
  *   - dereferencing an unbounded iterator outside its vector raises
  *     StopIteration instead of reading foreign memory;
- *   - a slice that starts at or beyond the length selects nothing (SWIG 4.1.0
- *     returned the whole vector).
- * Further checks below: slice bounds that are not integers or None, element
- * access on an empty vector, counts above the maximum length and iterator
- * positions of another vector raise exceptions instead of crashing.
+ *   - moving an iterator by any count, the most negative included, is
+ *     defined, and it + n past the end leaks nothing (patched base class);
+ *   - a slice that starts at or beyond the length selects nothing (patched
+ *     slice arithmetic; SWIG 4.1 returned the whole vector).
+ * Further checks (string_vector_checks.i): slice bounds that are not
+ * integers or None, element access on an empty vector, counts above the
+ * maximum length and iterator positions of another vector raise exceptions
+ * instead of crashing.
  */
 
 %include <std_string.i>
-
-%fragment("SwigPyIterator", "header", fragment="<stddef.h>") {
-%#include <memory>
-namespace swig {
-  struct stop_iteration {
-  };
-
-  struct SwigPyIterator {
-  private:
-    SwigPtr_PyObject _seq;
-
-  protected:
-    SwigPyIterator(PyObject *seq) : _seq(seq)
-    {
-    }
-
-  public:
-    virtual ~SwigPyIterator() {}
-
-    virtual PyObject *value() const = 0;
-    virtual SwigPyIterator *incr(size_t n = 1) = 0;
-
-    // Only bidirectional iterators step back.
-    virtual SwigPyIterator *decr(size_t /*n*/ = 1)
-    {
-      throw stop_iteration();
-    }
-
-    virtual ptrdiff_t distance(const SwigPyIterator &/*x*/) const
-    {
-      throw std::invalid_argument("operation not supported");
-    }
-
-    virtual bool equal (const SwigPyIterator &/*x*/) const
-    {
-      throw std::invalid_argument("operation not supported");
-    }
-
-    virtual SwigPyIterator *copy() const = 0;
-
-    PyObject *next()
-    {
-      PyObject *obj = value();
-      try {
-        incr();
-      } catch (...) {
-        Py_DECREF(obj);
-        throw;
-      }
-      return obj;
-    }
-
-    PyObject *__next__()
-    {
-      return next();
-    }
-
-    PyObject *previous()
-    {
-      decr();
-      return value();
-    }
-
-    SwigPyIterator *advance(ptrdiff_t n)
-    {
-      // The magnitude of the most negative count is not a ptrdiff_t.
-      return (n > 0) ? incr(static_cast<size_t>(n)) : decr(0 - static_cast<size_t>(n));
-    }
-
-    bool operator == (const SwigPyIterator& x)  const
-    {
-      return equal(x);
-    }
-
-    bool operator != (const SwigPyIterator& x) const
-    {
-      return ! operator==(x);
-    }
-
-    SwigPyIterator& operator += (ptrdiff_t n)
-    {
-      return *advance(n);
-    }
-
-    SwigPyIterator& operator -= (ptrdiff_t n)
-    {
-      return (n >= 0) ? *decr(static_cast<size_t>(n)) : *incr(0 - static_cast<size_t>(n));
-    }
-
-    // The copy is released when the move fails (end of iteration).
-    SwigPyIterator* operator + (ptrdiff_t n) const
-    {
-      std::unique_ptr<SwigPyIterator> moved(copy());
-      *moved += n;
-      return moved.release();
-    }
-
-    SwigPyIterator* operator - (ptrdiff_t n) const
-    {
-      std::unique_ptr<SwigPyIterator> moved(copy());
-      *moved -= n;
-      return moved.release();
-    }
-
-    ptrdiff_t operator - (const SwigPyIterator& x) const
-    {
-      return x.distance(*this);
-    }
-
-    static swig_type_info* descriptor() {
-      static swig_type_info* desc = SWIG_TypeQuery("swig::SwigPyIterator *");
-      return desc;
-    }
-  };
-}
-}
 
 %fragment("SwigPyIterator_T", "header", fragment="<stddef.h>", fragment="SwigPyIterator",
           fragment="StdTraits", fragment="StdIteratorTraits") {
@@ -410,7 +301,6 @@ namespace swig {
 }
 }
 
-%include "slices.i"
 %include "string_vector_checks.i"
 
 %include <std_vector.i>

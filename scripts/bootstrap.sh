@@ -3,7 +3,7 @@
 # As root it runs apt-get; otherwise it prints the exact command and stops.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config swig libhidapi-dev python3-dev
+packages=(g++ cmake ninja-build pkg-config swig patch libhidapi-dev python3-dev
           python3-pytest googletest libgtest-dev clang libclang-rt-14-dev
           python3-setuptools python3-wheel python3-venv python3-pip
           python3-matplotlib)  # the meter log's optional PNG plot (and its test)
