@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "PacketQueue.h"
+#include "thread_state.h"
 
 namespace {
 
@@ -47,11 +48,13 @@ TEST(PacketQueue, FifthPushWaitsForRoom) {
         ASSERT_TRUE(queue.push(packetWith(i)));
     }
     std::atomic<bool> fifthQueued{false};
+    std::atomic<pid_t> producerId{0};
     std::thread producer([&] {
+        producerId = thread_state::currentThreadId();
         queue.push(packetWith(5));
         fifthQueued = true;
     });
-    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_TRUE(thread_state::awaitFutexWait(producerId));
     EXPECT_FALSE(fifthQueued.load());
     EXPECT_EQ(4u, queue.size());
 
@@ -69,12 +72,60 @@ TEST(PacketQueue, CloseReleasesAWaitingPushAndRefusesLaterOnes) {
         ASSERT_TRUE(queue.push(packetWith(i)));
     }
     std::atomic<int> result{-1};
-    std::thread producer([&] { result = queue.push(packetWith(9)) ? 1 : 0; });
-    std::this_thread::sleep_for(milliseconds(20));
+    std::atomic<pid_t> producerId{0};
+    std::thread producer([&] {
+        producerId = thread_state::currentThreadId();
+        result = queue.push(packetWith(9)) ? 1 : 0;
+    });
+    EXPECT_TRUE(thread_state::awaitFutexWait(producerId));
+    EXPECT_EQ(-1, result.load());  // still waiting for room
     queue.close();
     producer.join();
     EXPECT_EQ(0, result.load());
     EXPECT_FALSE(queue.push(packetWith(10)));
+}
+
+TEST(PacketQueue, WaitingPopTakesAPacketPushedMeanwhile) {
+    PacketQueue queue;
+    std::atomic<int> taken{-1};
+    std::atomic<pid_t> consumerId{0};
+    std::thread consumer([&] {
+        consumerId = thread_state::currentThreadId();
+        korPacket out{};
+        taken = queue.pop(out, milliseconds(10000)) ? out.dat[BUF_LEN - 1] : 0;
+    });
+    EXPECT_TRUE(thread_state::awaitFutexWait(consumerId));
+    EXPECT_EQ(-1, taken.load());  // nothing to take yet
+    ASSERT_TRUE(queue.push(packetWith(7)));
+    consumer.join();
+    EXPECT_EQ(7, taken.load());
+    EXPECT_EQ(0u, queue.size());
+}
+
+// Pushes and pops racing from two threads: every packet comes out once, in
+// order, and the queue never holds more than its capacity.
+TEST(PacketQueue, ProducerAndConsumerKeepOrderWithoutLoss) {
+    PacketQueue queue;
+    constexpr int kPackets = 2000;
+    std::atomic<bool> overfull{false};
+    std::thread producer([&] {
+        for (int i = 0; i < kPackets; ++i) {
+            korPacket p{};
+            p.dat[0] = static_cast<uint8_t>(i);
+            p.dat[1] = static_cast<uint8_t>(i >> 8);
+            queue.push(p);
+            if (queue.size() > PacketQueue::kCapacity) overfull = true;
+        }
+    });
+    int next = 0;
+    for (; next < kPackets; ++next) {
+        korPacket out{};
+        if (!queue.pop(out, milliseconds(10000))) break;
+        if (out.dat[0] + (out.dat[1] << 8) != next) break;
+    }
+    producer.join();
+    EXPECT_EQ(kPackets, next);
+    EXPECT_FALSE(overfull.load());
 }
 
 TEST(PacketQueue, ClearDropsEverything) {

@@ -21,9 +21,10 @@ using reliability::Stopwatch;
 constexpr int kCycles = 4;
 constexpr float kVoltage = 5.25f;
 constexpr float kFailed = -999.9f;
-// The wait bound plus room for the poll and a loaded machine.
+// Five times the longest a call may take (the wait bound after a late
+// answer's grace), for a loaded machine.
 const double kCallBoundSeconds =
-    std::chrono::duration<double>(kor_service::kAnswerTimeout).count() + 0.6;
+    5 * std::chrono::duration<double>(kor_service::kAnswerTimeout + kor_service::kLateAnswerGrace).count();
 
 // Calls getVoltage once, checks its duration and that it either read the
 // reading or gave the sentinel. True when it read the reading.

@@ -1,15 +1,17 @@
 // Fuzz target: the bounded packet queue under a sequence of operations that
 // the input bytes choose, checked against a plain model of a FIFO of at most
-// four packets. Some operations run a second thread (a push that must wait
-// for room, a pop that must wait for a packet, a close that must wake a
-// waiting push), so the wake-ups are exercised too. Every wait is bounded.
+// four packets. It runs on one thread, so an input always takes the same
+// path and a crash repeats; every operation either cannot wait (room is
+// known to exist, the queue is closed) or waits on an empty queue with a
+// bound of a millisecond at most. The wake-ups between threads (a push
+// waiting for room, a pop waiting for a packet, close waking a push) are
+// unit tests in tests/cpp/packet_queue_test.cpp.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <thread>
 
 #include "PacketQueue.h"
 #include "korPacket.h"
@@ -18,8 +20,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Generous bound for waits that the other thread satisfies at once.
-constexpr milliseconds kSatisfiedWait{2000};
+// Generous upper bound for a pop that is given 1 ms on an empty queue.
+constexpr milliseconds kPopBound{2000};
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -65,17 +67,17 @@ private:
             popNow();
             break;
         case 4:
-            popWithHelperPush(fill);
+            pushThenPop(fill);
             break;
         case 5:
-            pushWithHelperPop(fill);
+            popThenPushWhenFull(fill);
             break;
         case 6:
             queue.clear();
             model.clear();
             break;
         case 7:
-            if (fill & 1) closeDuringWaitingPush(fill);
+            if (fill & 1) fillAndClose(fill);
             else popEmptyTimesOut();
             break;
         }
@@ -100,49 +102,26 @@ private:
         }
     }
 
-    // Another thread pushes while this one pops: the pop gets the oldest
-    // packet, which is the helper's when the queue was empty.
-    void popWithHelperPush(uint8_t fill) {
-        if (closed && model.empty()) return;  // the pop would only time out
-        const korPacket packet = makePacket(++serial, fill);
-        bool pushed = false;
-        std::thread helper([&] { pushed = queue.push(packet); });
-        korPacket out;
-        const bool got = queue.pop(out, kSatisfiedWait);
-        helper.join();
-        check(pushed == !closed);
-        if (pushed) model.push_back(packet);
-        check(got && !model.empty() && samePacket(out, model.front()));
-        model.pop_front();
+    // A push and a pop back to back: the pop gets the oldest packet, the
+    // pushed one when the queue was empty.
+    void pushThenPop(uint8_t fill) {
+        if (!closed && model.size() == PacketQueue::kCapacity) popNow();
+        pushNow(fill);
+        popNow();
     }
 
-    // A push into a full queue waits until another thread pops.
-    void pushWithHelperPop(uint8_t fill) {
-        if (closed || model.size() != PacketQueue::kCapacity) return pushNow(fill);
-        korPacket out;
-        bool got = false;
-        std::thread helper([&] {
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
-            got = queue.pop(out, kSatisfiedWait);
-        });
-        const korPacket packet = makePacket(++serial, fill);
-        check(queue.push(packet));
-        helper.join();
-        check(got && samePacket(out, model.front()));
-        model.pop_front();
-        model.push_back(packet);
+    // A full queue makes room and takes one more packet at the back.
+    void popThenPushWhenFull(uint8_t fill) {
+        if (!closed && model.size() == PacketQueue::kCapacity) popNow();
+        pushNow(fill);
     }
 
-    // close() wakes a push that waits for room; the push gives up.
-    void closeDuringWaitingPush(uint8_t fill) {
+    // Filled up and closed: later pushes give up, queued packets stay.
+    void fillAndClose(uint8_t fill) {
         while (!closed && model.size() < PacketQueue::kCapacity) pushNow(fill);
-        bool pushed = true;
-        std::thread helper([&] { pushed = queue.push(makePacket(++serial, fill)); });
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
         queue.close();
-        helper.join();
         closed = true;
-        check(!pushed);
+        check(!queue.push(makePacket(++serial, fill)));
     }
 
     void popEmptyTimesOut() {
@@ -150,7 +129,7 @@ private:
         korPacket out;
         const auto start = std::chrono::steady_clock::now();
         check(!queue.pop(out, milliseconds(1)));
-        check(std::chrono::steady_clock::now() - start < kSatisfiedWait);
+        check(std::chrono::steady_clock::now() - start < kPopBound);
     }
 
     PacketQueue queue;

@@ -256,12 +256,16 @@ TEST_F(Firmware, MeterReadingsAreSinglesThatCanVary)
     ASSERT_EQ(emu_set_reading(dev_, 0x8102, 1.5f, 0.0f, 0), 0);
     EXPECT_EQ(readFloat(h.get(), 0x8102), 1.5f);
     ASSERT_EQ(emu_set_reading(dev_, 0x8101, 12.0f, 0.5f, 40), 0);
+    // Samples spread over at least three periods (40 ms each) however fast
+    // the reads are, and at least 40 of them however slow; bounded.
     float low = 100, high = -100;
-    for (int i = 0; i < 40; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 40 || (i < 100000 && std::chrono::steady_clock::now() - start <
+                                                   std::chrono::milliseconds(120));
+         ++i) {
         const float v = readFloat(h.get(), 0x8101);
         low = std::min(low, v);
         high = std::max(high, v);
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
     EXPECT_GE(low, 11.5f - 1e-4f);
     EXPECT_LE(high, 12.5f + 1e-4f);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "EmuTestSupport.h"
+#include "thread_state.h"
 
 using namespace emutest;
 using Clock = std::chrono::steady_clock;
@@ -178,15 +179,20 @@ TEST_F(Link, BlockingReadWakesWhenAReportArrives)
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
-    std::thread injector([dev] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const uint8_t report[] = {0x04, 0xA0, 0x00, 0x00};
-        emu_inject_report(dev, report, sizeof report);
-    });
+    std::atomic<pid_t> readerId{0};
+    std::atomic<int> n{-2};
     unsigned char buf[65] = {0};
-    const int n = hid_read(h.get(), buf, sizeof buf);  // blocking mode is the default
-    injector.join();
-    EXPECT_EQ(n, 64);
+    std::thread reader([&] {
+        readerId = thread_state::currentThreadId();
+        n = hid_read(h.get(), buf, sizeof buf);  // blocking mode is the default
+    });
+    // The report goes in once the reader is blocked waiting for one.
+    EXPECT_TRUE(thread_state::awaitFutexWait(readerId));
+    EXPECT_EQ(n.load(), -2);
+    const uint8_t report[] = {0x04, 0xA0, 0x00, 0x00};
+    emu_inject_report(dev, report, sizeof report);
+    reader.join();
+    EXPECT_EQ(n.load(), 64);
     EXPECT_EQ(buf[1], 0xA0);
 }
 
@@ -196,11 +202,13 @@ TEST_F(Link, UnplugWakesABlockedReaderAndFailsTheHandle)
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
     std::atomic<int> result{1};
+    std::atomic<pid_t> readerId{0};
     std::thread reader([&] {
+        readerId = thread_state::currentThreadId();
         unsigned char buf[65];
-        result = hid_read_timeout(h.get(), buf, sizeof buf, 5000);
+        result = hid_read_timeout(h.get(), buf, sizeof buf, 10000);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(thread_state::awaitFutexWait(readerId));  // blocked in the read
     const auto start = Clock::now();
     emu_unplug(dev);
     reader.join();
