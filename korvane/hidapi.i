@@ -18,6 +18,12 @@
 struct hid_device_;
 typedef struct hid_device_ hid_device;
 
+/* The enumeration record is a plain value: it keeps the interpreter lock,
+ * like the functions that only free memory or report state. The others may
+ * wait on the device or the system and run without it. */
+%nothread hid_device_info::hid_device_info;
+%nothread hid_device_info::~hid_device_info;
+%nothread;
 struct hid_device_info {
   char *path;
   unsigned short vendor_id;
@@ -31,6 +37,10 @@ struct hid_device_info {
   int interface_number;
   struct hid_device_info *next;
 };
+%clearnothread;
+%nothread hid_free_enumeration;
+%nothread hid_set_nonblocking;
+%nothread hid_error;
 
 int hid_init(void);
 int hid_exit(void);

@@ -19,11 +19,19 @@
  *   hidapi.i          hidapi's record and functions
  *   library.i         the library's classes and constants
  */
-%module korvane
+%module(threads="1") korvane
 
 %include "module_frame.i"
 %include "null_checks.i"
+/* Calls run without the interpreter lock while they may wait on a device
+ * or on hidapi (threads="1" above), so other Python threads go on meanwhile;
+ * calls on one connection still run one at a time (the library's call
+ * lock). What never waits keeps the lock: the string vector here, and the
+ * value types and lookups marked in hidapi.i and library.i. */
+%nothread std::vector<std::string>::~vector;
+%nothread;
 %include "string_vector.i"
+%clearnothread;
 %include "hidapi.i"
 %include "library.i"
 

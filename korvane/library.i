@@ -74,24 +74,90 @@ def _borrowing(borrower, lender):
 %extend model {
 %pythoncode %{
     block = property(lambda self: _borrowing(_korvane.model ## _ ## block ## _get(self), self),
-                     _korvane.model ## _ ## block ## _set)
+                     _block_setter(_korvane.model ## _ ## block ## _set, "block"))
 %}
 }
 %enddef
+/* Assigning a whole block (vanta.gpiohw = other_block) copies the source's
+ * service pointer and attribute values into the model's block. The copy
+ * holds the call locks of both connections, so that it never meets a call
+ * in progress on either. The receiving model's proxy keeps what keeps the
+ * source's service alive, for as long as it holds the copy. */
+%{
+#include "CallGuard.h"
+%}
+%typemap(memberin) GpioHw, AdcHw, I2cHw {
+  if (arg1) {
+    CallGuard korvane_both(arg1->link(), $input->link());
+    $1 = *$input;
+  }
+}
+%pythoncode %{
+def _block_setter(setter, name):
+    def assign(self, block):
+        setter(self, block)
+        self.__dict__["_lent_" + name] = getattr(block, "_borrowed", None)
+    return assign
+%}
 KORVANE_BLOCK_VIEW(Vanta, gpiohw)
 KORVANE_BLOCK_VIEW(Vanta, adchw)
 KORVANE_BLOCK_VIEW(Vanta, i2chw)
 KORVANE_BLOCK_VIEW(Brondel, gpiohw)
 KORVANE_BLOCK_VIEW(Dmm, i2chw)
 
-/* Device link. */
+/* The library's own interface for its layers and for C++ callers. */
+%ignore KorDevice::openGeneration;
+%ignore KorDevice::callMutex;
+%ignore KorDeviceManager::enumerateAttached;
+%ignore KorDeviceManager::replaceDeviceList;
+%ignore KorService::read;
+%ignore KorService::write;
+%ignore KorService::link;
+%ignore KorCore::link;
+%ignore GpioHw::link;
+%ignore AdcHw::link;
+%ignore I2cHw::link;
+
+/* Device link. Its calls may wait on hidapi: they run without the
+ * interpreter lock (the module's default, see korvane.i). */
 %include "KorDevice.h"
 
-/* Device enumeration; convertWcharToString follows the class. */
+/* Device enumeration; convertWcharToString follows the class. The manager
+ * is built (enumerating) without the interpreter lock. Its lookups hand out
+ * pointers into its snapshot, so they and the replacement of the snapshot
+ * run under the lock: updateDeviceList enumerates without it, then swaps
+ * the snapshot in with it, so that no other thread's lookup result can
+ * point into a freed list. */
+%nothread KorDeviceManager::getDeviceNum;
+%nothread KorDeviceManager::getDeviceList;
+%nothread KorDeviceManager::getSerialList;
+%nothread KorDeviceManager::getPathByName;
+%nothread KorDeviceManager::getPathByNameAndSerial;
+%nothread KorDeviceManager::~KorDeviceManager;
+%nothread KorDeviceManager::updateDeviceList;
+%exception KorDeviceManager::updateDeviceList {
+  hid_device_info *fresh;
+  {
+    SWIG_PYTHON_THREAD_BEGIN_ALLOW;
+    fresh = KorDeviceManager::enumerateAttached();
+    SWIG_PYTHON_THREAD_END_ALLOW;
+  }
+  arg1->replaceDeviceList(fresh);
+}
 %ignore convertWcharToString;
 %include "KorDeviceManager.h"
 %rename("%s") convertWcharToString;
+%nothread convertWcharToString;
 std::string convertWcharToString(wchar_t *text);
+
+/* Value types never wait: they keep the interpreter lock (their implicit
+ * constructors and destructors are named, since SWIG makes them at the end
+ * of the class). */
+%nothread korPacket::korPacket;
+%nothread korPacket::~korPacket;
+%nothread Attvalue::~Attvalue;
+%nothread Attribute::~Attribute;
+%nothread;
 
 /* Packet record. Its array's type reads 'uint8_t [65]' in messages. The
  * module knows the 65 bytes behind every packet's dat (see hid_records.i). */
@@ -127,6 +193,7 @@ static_assert(sizeof(korPacket) == 65, "a korPacket is one 65-byte report buffer
 }
 %include "Attvalue.h"
 %include "Attribute.h"
+%clearnothread;
 
 /* A service starts its receive thread in its constructor (also inside a
  * connection or a model). A thread that cannot start becomes RuntimeError. */

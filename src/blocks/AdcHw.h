@@ -2,6 +2,7 @@
 #ifndef KORVANE_ADCHW_H
 #define KORVANE_ADCHW_H
 
+#include <array>
 #include <cstdint>
 
 #include "Attribute.h"
@@ -11,8 +12,12 @@ class AdcHw {
 public:
     AdcHw(KorService *service, int base);
     ~AdcHw();
-    AdcHw(const AdcHw &other);
-    AdcHw &operator=(const AdcHw &other);
+    // Copies (and assignments) take the source's service, attribute ids and
+    // values into attributes of their own: a whole block.
+
+    // The link this block talks through (null without one); its call lock
+    // guards the block's operations.
+    KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
 
     // The channel's value; 0xFFFFFFFF for channel 8 and above or a failed read.
     uint32_t analogRead(uint8_t channel);
@@ -21,7 +26,7 @@ private:
     static const int kChannels = 8;
 
     KorService *service;
-    Attribute *channels[kChannels];
+    std::array<Attribute, kChannels> channels;
 };
 
 #endif

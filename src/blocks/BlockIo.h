@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <array>
+#include <utility>
 
 #include "Attribute.h"
+#include "CallGuard.h"
 #include "KorService.h"
 
 namespace block_io {
@@ -30,49 +32,15 @@ inline bool write(KorService *service, const Attribute &attribute) {
     return service == nullptr || service->writeAttribute(attribute);
 }
 
-// A block owns its attributes through an array of plain pointers. These
-// helpers make, copy, assign and free such an array.
-
-// Fills slots with make(0) .. make(N - 1): all of them, or none when an
-// allocation throws (those made so far are freed again).
-template <std::size_t N, typename Make>
-void fillOwned(Attribute *(&slots)[N], Make make) {
-    std::unique_ptr<Attribute> made[N];
-    for (std::size_t n = 0; n < N; ++n) {
-        made[n].reset(make(n));
-    }
-    for (std::size_t n = 0; n < N; ++n) {
-        slots[n] = made[n].release();
-    }
-}
-
-// Fresh attributes with the ids base, base + 1, ...
-template <std::size_t N>
-void makeOwned(Attribute *(&slots)[N], int base) {
-    fillOwned(slots, [base](std::size_t n) {
-        return new Attribute(static_cast<uint16_t>(base + static_cast<int>(n)), PERMISSION_NONE, 0);
-    });
-}
-
-// Attributes of the block's own with the source's ids and values.
-template <std::size_t N>
-void copyOwned(Attribute *(&slots)[N], Attribute *const (&source)[N]) {
-    fillOwned(slots, [&source](std::size_t n) { return new Attribute(*source[n]); });
-}
-
-// The block keeps its attribute objects; each takes the source's id and value.
-template <std::size_t N>
-void assignOwned(Attribute *const (&slots)[N], Attribute *const (&source)[N]) {
-    for (std::size_t n = 0; n < N; ++n) {
-        *slots[n] = *source[n];
-    }
+// A block's attributes by value: ids base, base + 1, ... base + N - 1.
+template <std::size_t... Index>
+std::array<Attribute, sizeof...(Index)> attributesFrom(int base, std::index_sequence<Index...>) {
+    return {{Attribute(static_cast<uint16_t>(base + static_cast<int>(Index)), PERMISSION_NONE, 0)...}};
 }
 
 template <std::size_t N>
-void deleteOwned(Attribute *const (&slots)[N]) {
-    for (Attribute *attribute : slots) {
-        delete attribute;
-    }
+std::array<Attribute, N> attributesFrom(int base) {
+    return attributesFrom(base, std::make_index_sequence<N>{});
 }
 
 // Bit pin of a 32-bit mask set or cleared.

@@ -2,6 +2,7 @@
 #ifndef KORVANE_GPIOHW_H
 #define KORVANE_GPIOHW_H
 
+#include <array>
 #include <cstdint>
 
 #include "Attribute.h"
@@ -11,9 +12,12 @@ class GpioHw {
 public:
     GpioHw(KorService *service, int base);
     ~GpioHw();
-    // Copies give the target attributes of its own (source ids and values).
-    GpioHw(const GpioHw &other);
-    GpioHw &operator=(const GpioHw &other);
+    // Copies (and assignments) take the source's service, attribute ids and
+    // values into attributes of their own: a whole block.
+
+    // The link this block talks through (null without one); its call lock
+    // guards the block's operations.
+    KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
 
     bool pinMode(uint8_t pin, PinMode mode);
     bool write(uint32_t value);
@@ -26,7 +30,7 @@ private:
 
     KorService *service;
     // Indexed by AttGpioHw: direction, pull-up, pull-down and level masks.
-    Attribute *attributes[kAttributes];
+    std::array<Attribute, kAttributes> attributes;
 };
 
 #endif

@@ -2,6 +2,7 @@
 #ifndef KORVANE_I2CHW_H
 #define KORVANE_I2CHW_H
 
+#include <array>
 #include <cstdint>
 
 #include "Attribute.h"
@@ -11,8 +12,12 @@ class I2cHw {
 public:
     I2cHw(KorService *service, int base);
     ~I2cHw();
-    I2cHw(const I2cHw &other);
-    I2cHw &operator=(const I2cHw &other);
+    // Copies (and assignments) take the source's service, attribute ids and
+    // values into attributes of their own: a whole block.
+
+    // The link this block talks through (null without one); its call lock
+    // guards the block's operations.
+    KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
 
     bool setI2cDeviceAddr(uint8_t addr);
     bool write2byte(uint8_t reg, uint16_t value);
@@ -23,7 +28,7 @@ private:
 
     KorService *service;
     // Indexed by AttI2cHw: device address, register address, 1- to 4-byte data.
-    Attribute *attributes[kAttributes];
+    std::array<Attribute, kAttributes> attributes;
 };
 
 #endif

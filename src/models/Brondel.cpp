@@ -11,13 +11,11 @@ bool isPort(uint32_t port) { return port >= kFirstPort && port <= kLastPort; }
 }  // namespace
 
 Brondel::Brondel()
-    : KorCore(), gpiohw(service, ATT_GPIO0_BASE), portControl(ATT_USB_PORT_CTRL, PERMISSION_NONE, 0) {}
+    : KorCore(),
+      gpiohw(service.get(), ATT_GPIO0_BASE),
+      portControl(ATT_USB_PORT_CTRL, PERMISSION_NONE, 0) {}
 
-Brondel::~Brondel() {
-    if (isConnected()) {
-        close();
-    }
-}
+Brondel::~Brondel() { waitForCalls(); }
 
 bool Brondel::open() { return openHub(nullptr); }
 
@@ -27,6 +25,7 @@ bool Brondel::open(std::string serial) { return openHub(&serial); }
 // changes start from the hub's real state; a failed read does not fail the
 // open.
 bool Brondel::openHub(const std::string *serial) {
+    CallGuard call(link());
     if (openByProduct(kProductName, serial)) {
         return true;
     }
@@ -43,6 +42,7 @@ bool Brondel::enableUsbPort(uint32_t port) {
     if (!isPort(port)) {
         return true;
     }
+    CallGuard call(link());
     return writePortMask(block_io::withBit(portControl.getValueUint32(), port - 1, true));
 }
 
@@ -50,13 +50,18 @@ bool Brondel::disableUsbPort(uint32_t port) {
     if (!isPort(port)) {
         return true;
     }
+    CallGuard call(link());
     return writePortMask(block_io::withBit(portControl.getValueUint32(), port - 1, false));
 }
 
-uint32_t Brondel::getUsbPortStatus() { return block_io::read(service, &portControl) ? 1 : 0; }
+uint32_t Brondel::getUsbPortStatus() {
+    CallGuard call(link());
+    return block_io::read(service.get(), &portControl) ? 1 : 0;
+}
 
 // The cache takes the mask before the write, whether or not it succeeds.
 bool Brondel::writePortMask(uint32_t mask) {
+    CallGuard call(link());
     portControl.setValue(mask);
-    return block_io::write(service, portControl);
+    return block_io::write(service.get(), portControl);
 }

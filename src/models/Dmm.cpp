@@ -1,7 +1,6 @@
 #include "Dmm.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "BlockIo.h"
 
@@ -11,34 +10,16 @@ const uint8_t kReadingBytes = 4;
 const float kFailedReading = -999.9f;
 const uint8_t kLastDumpedRegister = 0x11;
 const uint8_t kDieIdRegister = 0xFF;
-
-std::unique_ptr<Attribute> newAttribute(int attid) {
-    return std::unique_ptr<Attribute>(new Attribute(static_cast<uint16_t>(attid), PERMISSION_NONE, 0));
-}
 }  // namespace
 
 Dmm::Dmm()
     : KorCore(),
-      i2chw(service, ATT_IC20_BASE),
-      calibrationValue(nullptr),
-      voltage(nullptr),
-      current(nullptr) {
-    std::unique_ptr<Attribute> calibrationMade = newAttribute(ATT_CALIBRATION);
-    std::unique_ptr<Attribute> voltageMade = newAttribute(ATT_VOLTAGE);
-    std::unique_ptr<Attribute> currentMade = newAttribute(ATT_CURRENT);
-    calibrationValue = calibrationMade.release();
-    voltage = voltageMade.release();
-    current = currentMade.release();
-}
+      i2chw(service.get(), ATT_IC20_BASE),
+      calibrationValue(ATT_CALIBRATION, PERMISSION_NONE, 0),
+      voltage(ATT_VOLTAGE, PERMISSION_NONE, 0),
+      current(ATT_CURRENT, PERMISSION_NONE, 0) {}
 
-Dmm::~Dmm() {
-    if (isConnected()) {
-        close();
-    }
-    delete calibrationValue;
-    delete voltage;
-    delete current;
-}
+Dmm::~Dmm() { waitForCalls(); }
 
 bool Dmm::open() { return openByProduct(kProductName, nullptr); }
 
@@ -46,18 +27,20 @@ bool Dmm::open(std::string serial) { return openByProduct(kProductName, &serial)
 
 // Writing the 32-bit 0 starts the meter's calibration run.
 bool Dmm::calibration() {
-    calibrationValue->setValue(static_cast<uint32_t>(0));
-    return block_io::write(service, *calibrationValue);
+    CallGuard call(link());
+    calibrationValue.setValue(static_cast<uint32_t>(0));
+    return block_io::write(service.get(), calibrationValue);
 }
 
 std::string Dmm::getCalibrationData() {
-    if (block_io::readZeroed(service, calibrationValue, kReadingBytes)) {
+    CallGuard call(link());
+    if (block_io::readZeroed(service.get(), &calibrationValue, kReadingBytes)) {
         return "";
     }
     static const char *const kLabels[kReadingBytes] = {
         "LOW_CURRENT_OFFSET: ", "HIGH_CURRENT_OFFSET: ", "LOW_VOLTAGE_OFFSET: ",
         "HIGH_VOLTAGE_OFFSET: "};
-    const uint32_t offsets = calibrationValue->getValueUint32();
+    const uint32_t offsets = calibrationValue.getValueUint32();
     std::string text;
     for (uint8_t n = 0; n < kReadingBytes; ++n) {
         // Each offset byte is a signed 8-bit number.
@@ -73,7 +56,9 @@ float Dmm::getVoltage() { return readFloat(voltage); }
 
 float Dmm::getCurrent() { return readFloat(current); }
 
+// The dump holds the call lock throughout: it is one consistent picture.
 std::string Dmm::showReg() {
+    CallGuard call(link());
     std::string text;
     for (unsigned reg = 0; reg <= kLastDumpedRegister; ++reg) {
         char line[32];
@@ -86,9 +71,10 @@ std::string Dmm::showReg() {
 
 uint16_t Dmm::getDieID() { return i2chw.read2byte(kDieIdRegister); }
 
-float Dmm::readFloat(Attribute *reading) {
-    if (block_io::readZeroed(service, reading, kReadingBytes)) {
+float Dmm::readFloat(Attribute &reading) {
+    CallGuard call(link());
+    if (block_io::readZeroed(service.get(), &reading, kReadingBytes)) {
         return kFailedReading;
     }
-    return reading->getValueFloat();
+    return reading.getValueFloat();
 }

@@ -28,11 +28,11 @@ public:
 private:
     Dmm(const Dmm &) = delete;
     Dmm &operator=(const Dmm &) = delete;
-    float readFloat(Attribute *reading);
+    float readFloat(Attribute &reading);
 
-    Attribute *calibrationValue;
-    Attribute *voltage;
-    Attribute *current;
+    Attribute calibrationValue;
+    Attribute voltage;
+    Attribute current;
 };
 
 #endif

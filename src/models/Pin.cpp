@@ -1,5 +1,7 @@
 #include "Pin.h"
 
+#include "CallGuard.h"
+
 namespace {
 const bool kFailed = true;
 }
@@ -12,7 +14,10 @@ Pin::Pin(Vanta *board, uint8_t pin, PinMode mode) : board(board), pin(pin), pinM
     this->mode(mode);
 }
 
+// The call lock of the board's connection also orders the stored mode
+// between threads sharing this handle.
 bool Pin::mode(PinMode mode) {
+    CallGuard call(board == nullptr ? nullptr : board->link());
     pinMode = mode;
     return board == nullptr ? kFailed : board->gpiohw.pinMode(pin, mode);
 }

@@ -6,15 +6,11 @@ const char kProductName[] = "Vanta";
 
 Vanta::Vanta()
     : KorCore(),
-      gpiohw(service, ATT_GPIO0_BASE),
-      adchw(service, ATT_ADC_BASE),
-      i2chw(service, ATT_IC20_BASE) {}
+      gpiohw(service.get(), ATT_GPIO0_BASE),
+      adchw(service.get(), ATT_ADC_BASE),
+      i2chw(service.get(), ATT_IC20_BASE) {}
 
-Vanta::~Vanta() {
-    if (isConnected()) {
-        close();
-    }
-}
+Vanta::~Vanta() { waitForCalls(); }
 
 bool Vanta::open() { return openByProduct(kProductName, nullptr); }
 

@@ -1,34 +1,44 @@
 #include "KorCore.h"
 
-#include <memory>
+#include <cstdio>
 
+#include "CallGuard.h"
 #include "KorDeviceManager.h"
 
+namespace {
+const char kOpenRefused[] = "[ERR] Unable to open device\n";
+}
+
 KorCore::KorCore()
-    : device(nullptr),
-      service(nullptr),
+    : device(new KorDevice()),
+      service(new KorService(device.get())),
       vendorName(ATT_VENDOR_NAME, 0, 0),
       productName(ATT_PRODUCT_NAME, 0, 0),
       productRevision(ATT_PRODUCT_REVISION, 0, 0),
       productSerial(ATT_PRODUCT_SERIAL, 0, 0),
-      firmVersion(ATT_FIRM_VERSION, 0, 0) {
-    // The link is released again if the service's thread cannot start.
-    std::unique_ptr<KorDevice> link(new KorDevice());
-    service = new KorService(link.get());
-    device = link.release();
-}
+      firmVersion(ATT_FIRM_VERSION, 0, 0) {}
 
-KorCore::~KorCore() {
-    // The service's receive thread reads through the link: stop it first.
-    delete service;
-    delete device;
-}
+KorCore::~KorCore() { waitForCalls(); }
+
+void KorCore::waitForCalls() { CallGuard call(device.get()); }
 
 bool KorCore::openPath(char const *path) {
+    CallGuard call(device.get());
     if (device->isOpen() || path == nullptr) {
         return true;
     }
+    // This connection's own earlier claim (its link since gone) goes first,
+    // so that its node lock does not stand in the way of the new one.
+    claim.reset();
     if (device->open(path)) {
+        return true;
+    }
+    // The claim is taken once the link is open, so a claim always names an
+    // open (or since gone) link; a refused claim closes the link again.
+    claim = DeviceClaim::take(path, device.get());
+    if (!claim) {
+        device->close();
+        std::fputs(kOpenRefused, stderr);
         return true;
     }
     // A failed read keeps the value of an earlier open (or the empty text).
@@ -47,14 +57,23 @@ bool KorCore::openByProduct(const char *product, const std::string *serial) {
                                       : attached.getPathByNameAndSerial(product, *serial));
 }
 
-bool KorCore::close() { return device->close(); }
+bool KorCore::close() {
+    CallGuard call(device.get());
+    claim.reset();
+    return device->close();
+}
 
-bool KorCore::isConnected() { return device != nullptr && device->isOpen(); }
+bool KorCore::isConnected() { return device->isOpen(); }
 
 // getValueStr bounds the text at 32 bytes, so an identity text sent without
-// a terminating zero comes back whole.
-std::string KorCore::getVendorName() { return vendorName.getValueStr(); }
-std::string KorCore::getProductName() { return productName.getValueStr(); }
-std::string KorCore::getProductRevision() { return productRevision.getValueStr(); }
-std::string KorCore::getProductSerial() { return productSerial.getValueStr(); }
-std::string KorCore::getFirmVersion() { return firmVersion.getValueStr(); }
+// a terminating zero comes back whole. The call lock keeps an open in
+// another thread from rewriting the text while it is copied.
+std::string KorCore::identityText(Attribute &text) {
+    CallGuard call(device.get());
+    return text.getValueStr();
+}
+std::string KorCore::getVendorName() { return identityText(vendorName); }
+std::string KorCore::getProductName() { return identityText(productName); }
+std::string KorCore::getProductRevision() { return identityText(productRevision); }
+std::string KorCore::getProductSerial() { return identityText(productSerial); }
+std::string KorCore::getFirmVersion() { return identityText(firmVersion); }

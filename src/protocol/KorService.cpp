@@ -2,28 +2,27 @@
 
 #include <algorithm>
 
+#include "CallGuard.h"
 #include "PacketCodec.h"
 
 using std::chrono::steady_clock;
 
+// If the thread cannot start, std::system_error leaves the constructor and
+// the members made so far are destroyed again.
 KorService::KorService(KorDevice *device)
     : device(device),
-      receiveThread(nullptr),
       stopRequested(false),
+      awaitingAnswer(false),
       answerMayBeLate(false),
-      lateAnswerLink(0) {
-    // If the thread cannot start, std::system_error leaves the constructor
-    // and the new-expression frees the thread object's storage.
-    receiveThread = new std::thread(&KorService::receiveLoop, this);
-}
+      lateAnswerLink(0),
+      receiveThread(&KorService::receiveLoop, this) {}
 
 KorService::~KorService() {
     stopRequested.store(true);
     // A receive thread waiting for room in a full queue would never reach
     // its stop test; closing the queue makes that push give up.
     queue.close();
-    receiveThread->join();
-    delete receiveThread;
+    receiveThread.join();
 }
 
 void KorService::receiveLoop() {
@@ -37,9 +36,13 @@ void KorService::receiveLoop() {
     // than catching up, so two polls never come closer than one interval.
     steady_clock::time_point deadline = steady_clock::now();
     do {
-        if (device != nullptr && device->read(received.dat) > 0 &&
-            !packet::isNotification(received.dat)) {
+        const int got = device != nullptr ? device->read(received.dat) : -1;
+        if (got > 0 && !packet::isNotification(received.dat)) {
             queue.push(received);
+        } else if (got < 0 && awaitingAnswer.load()) {
+            // The link closed under a waiting transaction (the device is
+            // gone): no answer can come, so the wait ends now.
+            queue.interrupt();
         }
         deadline += kor_service::kPollInterval;
         const steady_clock::time_point now = steady_clock::now();
@@ -53,52 +56,83 @@ void KorService::receiveLoop() {
     } while (!stopRequested.load());
 }
 
-bool KorService::writeAttribute(Attribute attribute) {
+bool KorService::writeAttribute(Attribute attribute) { return !write(attribute).ok(); }
+
+bool KorService::readAttribute(Attribute *attribute) {
+    return attribute == nullptr || !read(*attribute).ok();
+}
+
+AttributeResult KorService::write(const Attribute &attribute) {
+    CallGuard call(device);
     uint8_t request[packet::kMaxPacketLen];
     size_t len = packet::encodeWrite(attribute, request);
     korPacket answer;
-    if (!transact(request, len, answer)) {
-        return true;
+    const AttributeStatus sent = transact(request, len, answer);
+    if (sent != AttributeStatus::Ok) {
+        return {sent, 0};
     }
-    return !packet::isWriteOk(answer.dat);
+    if (packet::isWriteOk(answer.dat)) {
+        return {AttributeStatus::Ok, RC_OK};
+    }
+    if (packet::isRefusal(answer.dat, OP_ATT_VALUE_SET)) {
+        return {AttributeStatus::Refused, answer.dat[2]};
+    }
+    return {AttributeStatus::Malformed, 0};
 }
 
-bool KorService::readAttribute(Attribute *attribute) {
-    if (attribute == nullptr) {
-        return true;
-    }
+AttributeResult KorService::read(Attribute &attribute) {
+    CallGuard call(device);
     uint8_t request[packet::kMaxPacketLen];
-    size_t len = packet::encodeRead(attribute->getAttid(), request);
+    size_t len = packet::encodeRead(attribute.getAttid(), request);
     korPacket answer;
-    uint8_t valueLen = 0;
-    if (!transact(request, len, answer) || !packet::isReadOk(answer.dat, &valueLen)) {
-        return true;
+    const AttributeStatus sent = transact(request, len, answer);
+    if (sent != AttributeStatus::Ok) {
+        return {sent, 0};
     }
-    // Refuses more than VALUE_LEN bytes, leaving the attribute unchanged.
-    return attribute->setValue(answer.dat + packet::kAnswerHeaderLen, valueLen);
+    uint8_t valueLen = 0;
+    if (packet::isReadOk(answer.dat, &valueLen)) {
+        // Refuses more than VALUE_LEN bytes, leaving the attribute unchanged.
+        if (attribute.setValue(answer.dat + packet::kAnswerHeaderLen, valueLen)) {
+            return {AttributeStatus::Malformed, 0};
+        }
+        return {AttributeStatus::Ok, RC_OK};
+    }
+    if (packet::isRefusal(answer.dat, OP_ATT_VALUE_GET)) {
+        return {AttributeStatus::Refused, answer.dat[2]};
+    }
+    return {AttributeStatus::Malformed, 0};
 }
 
-bool KorService::transact(const uint8_t *request, size_t len, korPacket &answer) {
+AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPacket &answer) {
     std::lock_guard<std::mutex> lock(transactionMutex);
     if (device == nullptr || !device->isOpen()) {
-        return false;
+        return AttributeStatus::NotOpen;
     }
     discardLateAnswer();
     const unsigned long link = device->openGeneration();
     uint8_t payload[packet::kMaxPacketLen];
     std::copy(request, request + len, payload);
-    // write refuses only a closed link (closed since the test above): no
-    // answer can come then. A failed transfer is seen as a missing answer.
+    queue.clearInterrupt();
+    awaitingAnswer.store(true);
+    // The caller holds the link's call lock, so nobody closed it since the
+    // test above: a refused write means hidapi's write failed, the device
+    // is gone, and no answer can come.
     if (device->write(payload, static_cast<uint8_t>(len))) {
-        return false;
+        awaitingAnswer.store(false);
+        return AttributeStatus::Gone;
     }
-    if (queue.pop(answer, kor_service::kAnswerTimeout)) {
-        return true;
+    const bool answered = queue.pop(answer, kor_service::kAnswerTimeout);
+    awaitingAnswer.store(false);
+    if (answered) {
+        return AttributeStatus::Ok;
+    }
+    if (!device->isOpen()) {
+        return AttributeStatus::Gone;
     }
     answerMayBeLate = true;
     lateAnswerLink = link;
     lateAnswerDeadline = steady_clock::now() + kor_service::kLateAnswerGrace;
-    return false;
+    return AttributeStatus::NoAnswer;
 }
 
 // Answers carry no attribute id, so the answer of an expired request that

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Attribute.h"
+#include "AttributeStatus.h"
 #include "KorDevice.h"
 #include "PacketQueue.h"
 
@@ -24,19 +25,30 @@ public:
     // attribute is unchanged.
     bool readAttribute(Attribute *attribute);
 
+    // The same transactions, saying how they ended. A read stores the value
+    // only when the result is Ok.
+    AttributeResult write(const Attribute &attribute);
+    AttributeResult read(Attribute &attribute);
+
+    // The link this service talks through (null for a service made without
+    // one); its call lock guards multi-step operations built on the service.
+    KorDevice *link() const { return device; }
+
 private:
     KorService(const KorService &) = delete;
     KorService &operator=(const KorService &) = delete;
     void receiveLoop();
-    // Sends request and takes the next queued answer; false when no answer
-    // came within the wait bound (or the link is closed).
-    bool transact(const uint8_t *request, size_t len, korPacket &answer);
+    // Sends request and takes the next queued answer: Ok, or why no answer
+    // came (NotOpen, NoAnswer within the wait bound, Gone).
+    AttributeStatus transact(const uint8_t *request, size_t len, korPacket &answer);
     // Drops an answer that may still belong to a request whose wait expired.
     void discardLateAnswer();
 
     KorDevice *device;
-    std::thread *receiveThread;
     std::atomic<bool> stopRequested;
+    // Set while a transaction waits for its answer: if the link goes away
+    // meanwhile, the receive thread interrupts the wait.
+    std::atomic<bool> awaitingAnswer;
     PacketQueue queue;
     // One transaction at a time: an answer is paired with its request only
     // by arrival order, so two overlapping transactions could swap answers.
@@ -49,6 +61,8 @@ private:
     std::chrono::steady_clock::time_point lateAnswerDeadline;
     // The link's open generation the late answer was asked on.
     unsigned long lateAnswerLink;
+    // Last member: started once everything it uses is constructed.
+    std::thread receiveThread;
 };
 
 // How long a transaction waits for the device's answer.

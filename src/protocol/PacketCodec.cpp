@@ -43,6 +43,10 @@ bool isWriteOk(const uint8_t *received) {
     return received[0] == 3 && received[1] == OP_ATT_VALUE_SET && received[2] == RC_OK;
 }
 
+bool isRefusal(const uint8_t *received, uint8_t opcode) {
+    return (received[0] & kReservedBits) == 0 && received[1] == opcode && received[2] != RC_OK;
+}
+
 bool isReadOk(const uint8_t *received, uint8_t *valueLen) {
     if ((received[0] & kReservedBits) != 0 || received[1] != OP_ATT_VALUE_GET ||
         received[2] != RC_OK) {

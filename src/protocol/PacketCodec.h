@@ -29,6 +29,9 @@ void frame(const uint8_t *packet, size_t len, uint8_t report[BUF_LEN]);
 bool isNotification(const uint8_t *received);
 // True when a received packet confirms a value write.
 bool isWriteOk(const uint8_t *received);
+// True when a received packet answers a request of opcode with a return
+// code other than RC_OK: the device refused it.
+bool isRefusal(const uint8_t *received, uint8_t opcode);
 // True when a received packet is a successful read answer; then *valueLen
 // holds the announced value length (which may still exceed VALUE_LEN).
 bool isReadOk(const uint8_t *received, uint8_t *valueLen);

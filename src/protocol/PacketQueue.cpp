@@ -13,7 +13,9 @@ bool PacketQueue::push(const korPacket &packet) {
 
 bool PacketQueue::pop(korPacket &out, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex);
-    if (!notEmpty.wait_for(lock, timeout, [this] { return !packets.empty(); })) {
+    notEmpty.wait_for(lock, timeout, [this] { return !packets.empty() || interrupted; });
+    interrupted = false;
+    if (packets.empty()) {
         return false;
     }
     out = packets.front();
@@ -39,4 +41,15 @@ void PacketQueue::close() {
     std::lock_guard<std::mutex> lock(mutex);
     closed = true;
     notFull.notify_all();
+}
+
+void PacketQueue::interrupt() {
+    std::lock_guard<std::mutex> lock(mutex);
+    interrupted = true;
+    notEmpty.notify_all();
+}
+
+void PacketQueue::clearInterrupt() {
+    std::lock_guard<std::mutex> lock(mutex);
+    interrupted = false;
 }

@@ -21,8 +21,13 @@ public:
     // waits for room that will not come).
     bool push(const korPacket &packet);
     // Takes the oldest packet, waiting at most timeout. False when the wait
-    // expired with nothing queued.
+    // expired, or was interrupted, with nothing queued.
     bool pop(korPacket &out, std::chrono::milliseconds timeout);
+    // Ends the pop in progress, or the next one, at once when nothing is
+    // queued: the link went away and no answer can come any more.
+    void interrupt();
+    // Forgets an interrupt that no pop has consumed.
+    void clearInterrupt();
     // Drops every queued packet; returns how many there were.
     size_t clear();
     size_t size();
@@ -35,6 +40,7 @@ private:
     std::condition_variable notFull;
     std::condition_variable notEmpty;
     bool closed = false;
+    bool interrupted = false;
 };
 
 #endif

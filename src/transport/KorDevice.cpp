@@ -1,11 +1,11 @@
 #include "KorDevice.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include <hidapi.h>
 
 #include "HidapiState.h"
-#include "PacketCodec.h"
 
 namespace {
 // Links open in this process. hid_exit() releases hidapi's process-wide
@@ -33,7 +33,7 @@ std::mutex &mutex() {
 }
 }  // namespace hidapi_state
 
-KorDevice::KorDevice() : handle(nullptr), opens(0) {}
+KorDevice::KorDevice() : handle(nullptr), gone(false), opens(0) {}
 
 KorDevice::~KorDevice() { close(); }
 
@@ -42,6 +42,7 @@ bool KorDevice::open(uint16_t vendorId, uint16_t productId) {
 }
 
 bool KorDevice::open(uint16_t vendorId, uint16_t productId, wchar_t *serial) {
+    std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
     releaseHandle();
     return adoptHandle(openCounted([&] { return hid_open(vendorId, productId, serial); }));
@@ -52,6 +53,7 @@ bool KorDevice::open(char const *path) {
     if (path == nullptr) {
         return true;
     }
+    std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
     releaseHandle();
     return adoptHandle(openCounted([&] { return hid_open_path(path); }));
@@ -59,10 +61,11 @@ bool KorDevice::open(char const *path) {
 
 bool KorDevice::isOpen() {
     std::lock_guard<std::mutex> lock(handleMutex);
-    return handle != nullptr;
+    return handle != nullptr && !gone;
 }
 
 bool KorDevice::close() {
+    std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
     if (handle == nullptr) {
         return true;
@@ -72,24 +75,34 @@ bool KorDevice::close() {
 }
 
 bool KorDevice::write(uint8_t *data, uint8_t length) {
+    std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
-    if (handle == nullptr || data == nullptr || length > packet::kMaxPacketLen) {
+    if (handle == nullptr || gone || data == nullptr || length > BUF_LEN - 1) {
         return true;
     }
-    uint8_t report[BUF_LEN];
-    packet::frame(data, length, report);
-    // The byte count is not examined: a failed transfer shows up as a missing
-    // answer to the transaction that sent it.
-    hid_write(handle, report, BUF_LEN);
+    // Report number 0, the packet, then zero padding to the full report.
+    uint8_t report[BUF_LEN] = {};
+    std::memcpy(report + 1, data, length);
+    if (hid_write(handle, report, BUF_LEN) < 0) {
+        // hidraw fails a write only when the device is gone (or the node
+        // broken): from now on the link is not open and calls fail at once.
+        gone = true;
+        return true;
+    }
     return false;
 }
 
 int KorDevice::read(uint8_t *data) {
     std::lock_guard<std::mutex> lock(handleMutex);
-    if (handle == nullptr || data == nullptr) {
+    if (handle == nullptr || gone || data == nullptr) {
         return -1;
     }
-    return hid_read(handle, data, BUF_LEN);
+    // Non-blocking: 0 means nothing is waiting; -1 means the device is gone.
+    const int got = hid_read(handle, data, BUF_LEN);
+    if (got < 0) {
+        gone = true;
+    }
+    return got;
 }
 
 unsigned long KorDevice::openGeneration() {
@@ -100,6 +113,7 @@ unsigned long KorDevice::openGeneration() {
 // Called with handleMutex held.
 bool KorDevice::adoptHandle(hid_device *opened) {
     handle = opened;
+    gone = false;
     if (handle == nullptr) {
         std::fputs(kOpenFailed, stderr);
         return true;

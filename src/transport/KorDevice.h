@@ -22,30 +22,45 @@ public:
     bool open(uint16_t vendorId, uint16_t productId, wchar_t *serial);
     bool open(char const *path);
 
+    // False once closed, and once hidapi reported the device gone.
     bool isOpen();
-    // false when closed now, true when the link was not open.
+    // false when closed now (a link whose device went away included), true
+    // when the link was not open.
     bool close();
     // Sends one 65-byte report (report number 0, then length payload bytes).
-    // true when the link is closed, length > 64 or data is null.
+    // true when the link is closed, length > 64, data is null or hidapi's
+    // write failed (the device is then taken as gone: see isOpen).
     bool write(uint8_t *data, uint8_t length);
     // Non-blocking read of one input report into a 65-byte buffer: bytes
     // read, 0 when none is waiting, -1 on failure, closed link or null data.
+    // A failed read means the device is gone.
     int read(uint8_t *data);
 
-private:
-    // The attribute service asks whether the link was reopened since it
-    // sent a request: answers to the old handle never arrive on a new one.
-    friend class KorService;
+    // Number of successful opens so far. An answer to a request sent on an
+    // earlier open can never arrive on the current one.
     unsigned long openGeneration();
 
+    // Held by every call that acts on this link, directly or through a
+    // service, connection, block or handle on it, for the whole call: so a
+    // multi-step operation is never interleaved with another thread's call.
+    // Recursive, since such calls nest. read() does not take it: the
+    // service's receive thread polls through read() while a transaction
+    // holds this lock and waits for the answer.
+    std::recursive_mutex &callMutex() { return calls; }
+
+private:
     KorDevice(const KorDevice &) = delete;
     KorDevice &operator=(const KorDevice &) = delete;
     bool adoptHandle(hid_device *opened);
     void releaseHandle();
 
     hid_device *handle;
+    // hidapi reported the device gone: the handle is kept until close or
+    // the next open, but the link no longer counts as open.
+    bool gone;
     // Number of successful opens so far; guarded by handleMutex.
     unsigned long opens;
+    std::recursive_mutex calls;
     // Orders open, close, read and write on the handle, so the receive
     // thread never reads through a handle that is being released.
     std::mutex handleMutex;

@@ -18,11 +18,6 @@ std::string convertWcharToString(wchar_t *text) {
 }
 
 namespace {
-hid_device_info *enumerateSupported() {
-    std::lock_guard<std::mutex> lock(hidapi_state::mutex());
-    return hid_enumerate(USB_VID_PIC, USB_PID_PIC);
-}
-
 bool hasProduct(const hid_device_info *record, const std::string &name) {
     return convertWcharToString(record->product_string) == name;
 }
@@ -32,7 +27,7 @@ KorDeviceManager::KorDeviceManager() {
     for (hid_device_info *&list : deviceLists) {
         list = nullptr;
     }
-    deviceLists[0] = enumerateSupported();
+    deviceLists[0] = enumerateAttached();
 }
 
 KorDeviceManager::~KorDeviceManager() {
@@ -41,10 +36,16 @@ KorDeviceManager::~KorDeviceManager() {
     }
 }
 
-void KorDeviceManager::updateDeviceList() {
+void KorDeviceManager::updateDeviceList() { replaceDeviceList(enumerateAttached()); }
+
+hid_device_info *KorDeviceManager::enumerateAttached() {
+    std::lock_guard<std::mutex> lock(hidapi_state::mutex());
+    return hid_enumerate(USB_VID_PIC, USB_PID_PIC);
+}
+
+void KorDeviceManager::replaceDeviceList(hid_device_info *list) {
     hid_free_enumeration(deviceLists[0]);
-    deviceLists[0] = nullptr;
-    deviceLists[0] = enumerateSupported();
+    deviceLists[0] = list;
 }
 
 int KorDeviceManager::getDeviceNum() {

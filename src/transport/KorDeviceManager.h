@@ -19,6 +19,12 @@ public:
     KorDeviceManager();
     ~KorDeviceManager();
     void updateDeviceList();
+    // updateDeviceList in two steps, for callers that must not hold their
+    // own locks while hidapi enumerates: the attached devices of the family
+    // as a fresh hidapi list, then that list taken as the snapshot (the old
+    // one is freed).
+    static hid_device_info *enumerateAttached();
+    void replaceDeviceList(hid_device_info *list);
     int getDeviceNum();
     int getDeviceNum(std::string name);
     std::vector<std::string> getDeviceList();

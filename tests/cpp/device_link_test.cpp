@@ -202,15 +202,31 @@ TEST_F(DeviceLink, HidapiStateIsReleasedOnlyWithTheLastLink) {
     EXPECT_EQ(before + 1, hidExitCalls.load());
 }
 
-TEST_F(DeviceLink, UnpluggedDeviceFailsReads) {
+// A failed read or write means the device is gone: the link stops counting
+// as open at once, close still releases the handle, and after the replug the
+// same link opens again.
+TEST_F(DeviceLink, UnpluggedDeviceFailsReadsAndWrites) {
     const int dev = addDevice("Vanta", "VT-1", "/dev/emu-a");
-    KorDevice link;
-    ASSERT_FALSE(link.open("/dev/emu-a"));
-    emu_unplug(dev);
-    uint8_t buffer[BUF_LEN];
-    EXPECT_EQ(-1, link.read(buffer));
-    EXPECT_TRUE(link.isOpen());  // the handle is still held until closed
-    EXPECT_FALSE(link.close());
+    uint8_t buffer[BUF_LEN] = {0x04, OP_ATT_VALUE_GET, 0x00, 0x01};
+    for (bool readFirst : {true, false}) {
+        KorDevice link;
+        ASSERT_FALSE(link.open("/dev/emu-a"));
+        emu_unplug(dev);
+        if (readFirst) {
+            EXPECT_EQ(-1, link.read(buffer));
+        } else {
+            EXPECT_TRUE(link.write(buffer, 4));
+        }
+        EXPECT_FALSE(link.isOpen());
+        EXPECT_TRUE(link.write(buffer, 4));
+        EXPECT_EQ(-1, link.read(buffer));
+        EXPECT_FALSE(link.close());
+        EXPECT_EQ(0, emu_open_handle_count());
+        emu_replug(dev);
+        EXPECT_FALSE(link.open("/dev/emu-a"));
+        EXPECT_TRUE(link.isOpen());
+        EXPECT_FALSE(link.write(buffer, 4));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@ The test command runs pytest with the emulated HID library preloaded, so the
 module under test is the very _korvane users import, talking to firmware
 models instead of USB devices.
 """
+import gc
 import pytest
 
 import _korvane as K  # noqa: F401  (imported early so a broken build fails loudly)
@@ -22,6 +23,10 @@ def emu(emulator):
     """The emulator with no devices; cleared again after the test."""
     emulator.reset()
     yield emulator
+    # A model a test left in a reference cycle (a traceback kept by
+    # pytest.raises, say) would hold its device's path claimed until its
+    # receive thread saw the device gone; collect it first.
+    gc.collect()
     emulator.reset()
 
 

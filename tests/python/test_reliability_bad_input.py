@@ -244,15 +244,26 @@ class World:
         while self.keep:
             self.keep.pop()
 
+    # A device can be open in one model object at a time, and a model made
+    # for an earlier call may still be alive: each opened model gets a
+    # device of its own.
+    def fresh_serial(self, cls):
+        product = {"Vanta": "Vanta", "Brondel": "Brondel HUB", "Dmm": "DMM"}[cls]
+        self.models_opened = getattr(self, "models_opened", 0) + 1
+        serial = "BI-%s-%d" % (cls, self.models_opened)
+        self.emu.add(product, serial=serial)
+        return serial
+
     def model(self, cls):
         obj = getattr(K, "new_" + cls)()
         if self.open_models:
-            assert getattr(K, cls + "_open")(obj) is False, cls + " did not open"
+            opened = getattr(K, cls + "_open")(obj, self.fresh_serial(cls))
+            assert opened is False, cls + " did not open"
         return obj
 
     def opened_vanta(self):
         vanta = self.kept(K.new_Vanta())
-        assert K.Vanta_open(vanta) is False
+        assert K.Vanta_open(vanta, self.fresh_serial("Vanta")) is False
         return vanta
 
     def service(self):
