@@ -1,8 +1,13 @@
 """Helpers the module's tests share: request tuples as the emulator logs
-them, a device's reports, and the model objects over emulated devices."""
+them, a device's reports, the model objects over emulated devices, and
+waits on what a device sent or received."""
 import contextlib
+import ctypes
+import threading
+import time
 
 import _korvane as K
+from korvane_emu import find_library
 
 READ, WRITE = 0x13, 0x12
 
@@ -47,3 +52,69 @@ def assert_deleting_open_releases_handle(emu, class_name, open_name, *open_args)
     assert emu.open_handle_count() == 1
     getattr(K, "delete_" + class_name)(thing)
     assert emu.open_handle_count() == 0
+
+
+class Listener:
+    """A second raw handle on an emulated device, opened through the emulated
+    hidapi. It receives every report the device sends from now on at the
+    moment the host could read it (an answer set to come late included), so
+    a test can wait for that moment instead of sleeping for a guessed time.
+    The library's own handle is not touched."""
+
+    def __init__(self, dev):
+        lib = ctypes.CDLL(find_library())
+        lib.hid_open_path.restype = ctypes.c_void_p
+        lib.hid_open_path.argtypes = [ctypes.c_char_p]
+        lib.hid_read_timeout.restype = ctypes.c_int
+        lib.hid_read_timeout.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int]
+        lib.hid_close.restype = None
+        lib.hid_close.argtypes = [ctypes.c_void_p]
+        self._lib = lib
+        self._buffer = ctypes.create_string_buffer(65)
+        self._handle = lib.hid_open_path(dev.path.encode())
+        if not self._handle:
+            raise RuntimeError("cannot open a listener on %r" % dev.path)
+
+    def next_report(self, timeout=10.0):
+        """The next report the device sends (64 bytes), None when none came
+        within timeout."""
+        count = self._lib.hid_read_timeout(self._handle, self._buffer, 65, int(timeout * 1000))
+        return self._buffer.raw[:count] if count > 0 else None
+
+    def close(self):
+        if self._handle:
+            self._lib.hid_close(self._handle)
+            self._handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+@contextlib.contextmanager
+def when_requested(dev, condition, action, timeout=30.0):
+    """Runs action() on a helper thread as soon as condition(dev.requests())
+    holds, for a fault that must land in the middle of a command run in this
+    thread; the condition is polled from the traffic log, boundedly. On
+    leaving the block the helper is stopped and joined; returns (as the
+    with-target) an Event set once the action ran."""
+    done, stop = threading.Event(), threading.Event()
+
+    def watch():
+        give_up = time.monotonic() + timeout
+        while not stop.is_set() and time.monotonic() < give_up:
+            if condition(dev.requests()):
+                action()
+                done.set()
+                return
+            stop.wait(0.001)
+
+    helper = threading.Thread(target=watch, daemon=True)
+    helper.start()
+    try:
+        yield done
+    finally:
+        stop.set()
+        helper.join(timeout + 5)

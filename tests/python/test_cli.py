@@ -9,7 +9,6 @@ import json
 import os
 import struct
 import sys
-import threading
 from pathlib import Path
 
 import pytest
@@ -17,6 +16,7 @@ import pytest
 SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 sys.path.insert(0, str(SOURCE_DIR / "korvane"))
 import korvane_cli  # noqa: E402
+from device_helpers import when_requested  # noqa: E402
 
 WRITE, READ = 0x12, 0x13
 
@@ -317,12 +317,12 @@ def test_i2c_zero_comes_with_a_note(vanta, capsys):
 def test_i2c_dump_stops_when_the_device_falls_silent(vanta, capsys):
     vanta.add_i2c_target(0x50)
     vanta.answer_delay(5)  # a full dump then takes seconds: time to fall silent
-    muting = threading.Timer(0.5, vanta.mute)
-    muting.start()
-    try:
+    def past_the_first_row(requests):  # eight register reads a row
+        return sum(r[0] == READ and r[1] > 4 for r in requests) >= 12
+
+    with when_requested(vanta, past_the_first_row, vanta.mute) as muted:
         code, out, err = run(capsys, "i2c", "dump", "-a", "0x50")
-    finally:
-        muting.cancel()
+    assert muted.is_set()
     assert code == 1
     assert "failed: the device does not answer" in err
     assert 2 <= len(out.splitlines()) < 33  # the header and the rows read before
@@ -449,12 +449,11 @@ def test_meter_log_duration_to_stdout(dmm, capsys):
 
 def test_meter_log_when_the_meter_goes_silent(dmm, capsys, tmp_path):
     output = tmp_path / "log.csv"
-    muting = threading.Timer(0.25, dmm.mute)
-    muting.start()
-    try:
+    # Silent once the first sample's current has been answered.
+    current_read = (READ, 0x8102, b"")
+    with when_requested(dmm, lambda requests: current_read in requests, dmm.mute) as muted:
         code, out, err = run(capsys, "meter", "log", output, "--interval", "0.1", "--count", "50")
-    finally:
-        muting.cancel()
+    assert muted.is_set()
     assert (code, out) == (1, "")
     assert "DMM DM-0001 stopped answering" in err
     rows = read_csv(output)[1:]
