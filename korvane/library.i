@@ -107,6 +107,7 @@ KORVANE_BLOCK_VIEW(Dmm, i2chw)
 
 /* The library's own interface for its layers and for C++ callers. */
 %ignore KorDevice::openGeneration;
+%ignore KorDevice::isGone;
 %ignore KorDevice::callMutex;
 %ignore KorDeviceManager::enumerateAttached;
 %ignore KorDeviceManager::replaceDeviceList;

@@ -64,6 +64,11 @@ bool KorDevice::isOpen() {
     return handle != nullptr && !gone;
 }
 
+bool KorDevice::isGone() {
+    std::lock_guard<std::mutex> lock(handleMutex);
+    return handle != nullptr && gone;
+}
+
 bool KorDevice::close() {
     std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);

@@ -36,6 +36,10 @@ public:
     // A failed read means the device is gone.
     int read(uint8_t *data);
 
+    // True from a failed read or write until the link is closed or opened
+    // again: the device went away.
+    bool isGone();
+
     // Number of successful opens so far. An answer to a request sent on an
     // earlier open can never arrive on the current one.
     unsigned long openGeneration();
