@@ -1,15 +1,12 @@
 """The attribute service on a link of the test's own: request bytes, answer
 acceptance, pairing by arrival order, the bounded wait and link loss."""
-import ctypes
-import os
-import platform
 import time
 
 import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import host_reports
+from device_helpers import host_reports, when_requested
 
 OLD_VALUE = 0x11223344  # what an attribute holds before a transaction
 
@@ -231,64 +228,17 @@ def test_close_during_traffic(emu, board, link, service):
     assert text_of(attr) == "Vanta"
 
 
-class _SigEvent(ctypes.Structure):
-    """struct sigevent of glibc on 64-bit Linux (SIGEV_THREAD form)."""
-    _fields_ = [("sigev_value", ctypes.c_void_p),
-                ("sigev_signo", ctypes.c_int),
-                ("sigev_notify", ctypes.c_int),
-                ("sigev_notify_function", ctypes.c_void_p),
-                ("sigev_notify_attributes", ctypes.c_void_p),
-                ("_pad", ctypes.c_byte * 32)]
-
-
-class _TimeSpec(ctypes.Structure):
-    _fields_ = [("tv_sec", ctypes.c_long), ("tv_nsec", ctypes.c_long)]
-
-
-class _ITimerSpec(ctypes.Structure):
-    _fields_ = [("it_interval", _TimeSpec), ("it_value", _TimeSpec)]
-
-
-def unplug_later(dev, seconds):
-    """Unplugs dev from a native timer thread after the given time.
-
-    The wrappers keep the interpreter lock while a transaction waits, so no
-    Python thread can act during that wait. A POSIX timer whose notify
-    function is the emulator's own emu_unplug(int) can: it runs on a thread
-    of the C library and never enters the interpreter.
-    Returns a function that deletes the timer.
-    """
-    libc = ctypes.CDLL(None, use_errno=True)
-    emu_lib = ctypes.CDLL(os.environ["KORVANE_EMU_LIB"])
-    event = _SigEvent()
-    event.sigev_value = dev.id
-    event.sigev_notify = 2  # SIGEV_THREAD
-    event.sigev_notify_function = ctypes.cast(emu_lib.emu_unplug, ctypes.c_void_p).value
-    timer = ctypes.c_void_p()
-    clock_monotonic = 1
-    assert libc.timer_create(clock_monotonic, ctypes.byref(event), ctypes.byref(timer)) == 0
-    timer_spec = _ITimerSpec()
-    timer_spec.it_value.tv_sec = int(seconds)
-    timer_spec.it_value.tv_nsec = int((seconds - int(seconds)) * 1e9)
-    assert libc.timer_settime(timer, 0, ctypes.byref(timer_spec), None) == 0
-    return lambda: libc.timer_delete(timer)
-
-
-@pytest.mark.skipif(platform.system() != "Linux" or platform.machine() not in ("x86_64", "aarch64"),
-                    reason="the native timer relies on the 64-bit Linux calling convention")
 def test_unplug_during_a_transaction(board, link, service):
-    # The answer would come only after the wait bound, so the outcome does
-    # not hang on the moment the timer fires; half a second leaves the
-    # request (sent microseconds after the timer starts) ample time to go out.
+    # The call waits without the interpreter lock, so a helper thread pulls
+    # the device once the request has reached it; the answer would come only
+    # after the wait bound, so nothing else can end the wait meanwhile.
     board.answer_delay(5000)
-    delete_timer = unplug_later(board, 0.5)
-    try:
-        attr = attribute(0x0001, OLD_VALUE)
+    attr = attribute(0x0001, OLD_VALUE)
+    with when_requested(board, lambda requests: len(requests) > 0, board.unplug) as unplugged:
         started = time.monotonic()
         assert service.readAttribute(attr) is True
         assert time.monotonic() - started <= 5.0
-    finally:
-        delete_timer()
+    assert unplugged.is_set()
     # The request went out before the device vanished.
     assert [r[:4] for r in host_reports(board)] == [hexbytes("04 13 00 01")]
     assert attr.getValueUint32() == OLD_VALUE
