@@ -1,7 +1,7 @@
 /* The module frame: function table, type entries and the proxy module's
  * prologue, where SWIG 4.1.0's output needs a correction. The pointer object
- * and argument unpacking are corrected in this folder's pyrun.swg, the
- * overload error texts in pyerrors.swg. */
+ * and argument unpacking are corrected by swig-patches/pyrun.swg.patch, the
+ * overload error texts by swig-patches/pyerrors.swg.patch. */
 
 /* -fastproxy registers SWIG_PyStaticMethod_New next to
  * SWIG_PyInstanceMethod_New. The module publishes only the latter: after
