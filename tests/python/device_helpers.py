@@ -3,6 +3,7 @@ them, a device's reports, the model objects over emulated devices, and
 waits on what a device sent or received."""
 import contextlib
 import ctypes
+import os
 import threading
 import time
 
@@ -10,6 +11,18 @@ import _korvane as K
 from korvane_emu import find_library
 
 READ, WRITE = 0x13, 0x12
+
+# The test command's sanitizer run preloads the sanitizer runtimes ahead of
+# the emulated HID library: a child started with an environment of its own
+# needs them first in its preload list too.
+SANITIZER_PRELOAD = ":".join(
+    p for p in os.environ.get("LD_PRELOAD", "").split(":") if p and "libkorvane_emu" not in p)
+SANITIZED = "libasan" in SANITIZER_PRELOAD
+
+
+def preload(*libraries):
+    """An LD_PRELOAD value: the sanitizer runtimes (if any), then libraries."""
+    return ":".join(p for p in (SANITIZER_PRELOAD,) + libraries if p)
 
 
 def R(attid):

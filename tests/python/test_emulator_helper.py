@@ -12,6 +12,7 @@ import sys
 import pytest
 
 from korvane_emu import DEVICE, HOST, EmuError, Emulator, find_library
+from device_helpers import preload
 
 
 class HidDeviceInfo(ctypes.Structure):
@@ -214,8 +215,7 @@ def launcher():
     (["--no-devices"], ""),
 ])
 def test_launcher_attaches_the_devices_it_is_given(args, expected):
-    env = dict(os.environ)
-    env.pop("LD_PRELOAD", None)
+    env = dict(os.environ, LD_PRELOAD=preload())
     env.pop("KORVANE_EMU_LIB", None)
     result = subprocess.run([launcher(), *args, "--", sys.executable, "-c", LISTING],
                             env=env, capture_output=True, text=True, timeout=60)

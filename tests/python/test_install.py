@@ -15,6 +15,8 @@ from pathlib import Path
 
 import pytest
 
+from device_helpers import preload
+
 SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 BUILD_TIMEOUT_S = 1500
 RUN_TIMEOUT_S = 60
@@ -77,7 +79,7 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert located.returncode == 0, located.stderr
     assert all(Path(p).resolve().is_relative_to(venv.resolve()) for p in located.stdout.split())
 
-    run_env = dict(env, LD_PRELOAD=os.environ["KORVANE_EMU_LIB"],
+    run_env = dict(env, LD_PRELOAD=preload(os.environ["KORVANE_EMU_LIB"]),
                    KORVANE_EMU_DEVICES="Vanta:VT-0001;DMM:DM-0001")
     listed = subprocess.run([str(venv / "bin" / "korvane"), "list"], env=run_env, cwd=elsewhere,
                             capture_output=True, text=True, timeout=RUN_TIMEOUT_S)

@@ -11,6 +11,7 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import SANITIZED
 
 CAPSULE = b"swig_runtime_data4.type_pointer_capsule"
 
@@ -383,6 +384,7 @@ def test_shared_runtime_capsule():
     assert type(runtime.type_pointer_capsule).__name__ == "PyCapsule"
 
 
+@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer's shadow memory needs an unlimited address space")
 def test_receive_thread_that_cannot_start_raises_runtime_error():
     # With the address space capped just above what the process uses, a new
     # thread's stack cannot be mapped.

@@ -28,6 +28,7 @@ import sys
 import pytest
 
 import _korvane as K
+from device_helpers import SANITIZED
 
 FUNCTION_COUNT = 235
 BATCH_TIMEOUT_S = 240
@@ -139,6 +140,10 @@ def test_module_has_every_function_this_test_covers():
 
 
 def _limit_child():
+    # AddressSanitizer reserves terabytes of shadow address space; under it,
+    # oversized allocations fail through its allocator_may_return_null.
+    if SANITIZED:
+        return
     resource.setrlimit(resource.RLIMIT_AS, (CHILD_ADDRESS_SPACE, CHILD_ADDRESS_SPACE))
 
 
@@ -481,6 +486,12 @@ def exercise(name, fn, world, problems, emit):
                              "outcome": outcome, "message": message})
         for position, typ in enumerate(types):
             for label, make in BAD_VALUES:
+                if SANITIZED and label == "2**31" and "StringVector" in name:
+                    # A vector of 2**31 strings finds no memory; under
+                    # AddressSanitizer a failing operator new aborts instead
+                    # of throwing std::bad_alloc, so the MemoryError it
+                    # becomes is proven by the normal run only.
+                    continue
                 if label in INT_LABELS and (name, position) in BUFFER_LENGTHS:
                     value = make()
                     if 0 <= value <= 2 * sys.maxsize + 1:

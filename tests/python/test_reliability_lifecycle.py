@@ -8,6 +8,7 @@ import pytest
 
 import _korvane as K
 import korvane
+from device_helpers import SANITIZED
 
 CYCLES = 1000
 WARMUP = 100
@@ -91,4 +92,5 @@ def test_create_open_close_delete_cycles_leave_nothing_behind(
           f"resident growth {growth} KiB")  # shown with pytest -s
     assert thread_count_settled_to(threads_before) == threads_before
     assert emu.open_handle_count() == 0
-    assert growth < RESIDENT_SLACK_KIB
+    # AddressSanitizer's quarantine keeps freed memory for a while.
+    assert growth < RESIDENT_SLACK_KIB or SANITIZED
