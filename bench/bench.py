@@ -18,12 +18,15 @@ import timeit
 
 import _korvane as K
 import korvane
+import threads_bench
 from korvane_emu import Emulator
 
 CEILING_TPS = 1000.0
 THROUGHPUT_GOAL = 0.90          # of the ceiling
 IDLE_GOAL_PERCENT = 1.0         # of one core, per idle connection
 IDLE_COUNTS = (1, 8, 32)
+THREAD_COUNTS = (1, 2, 4, 8)
+UNPLUGGED_GOAL_S = 0.005
 
 
 def percentile(samples, p):
@@ -145,6 +148,8 @@ def main():
                         help="length of the getVoltage loop (default 5)")
     parser.add_argument("--idle-seconds", type=float, default=3.0,
                         help="length of each idle measurement (default 3)")
+    parser.add_argument("--thread-seconds", type=float, default=3.0,
+                        help="length of each measurement with several threads (default 3)")
     args = parser.parse_args()
 
     emu = Emulator()
@@ -152,8 +157,7 @@ def main():
     for product, serial in (("Vanta", "VT-B1"), ("Brondel HUB", "BH-B1"), ("DMM", "DM-B1")):
         emu.add(product, serial=serial)
     idle_serials = [f"DM-I{i:02d}" for i in range(IDLE_COUNTS[-1])]
-    for serial in idle_serials:
-        emu.add("DMM", serial=serial)
+    idle_devices = [emu.add("DMM", serial=serial) for serial in idle_serials]
 
     rows = []
     tps, latencies = bench_voltage_loop(args.seconds)
@@ -179,6 +183,19 @@ def main():
         rows.append((f"{count} idle open connection{'s' if count > 1 else ''}",
                      f"{percent:.2f} % of a core", f"{each:.3f} % per connection "
                      f"(goal < {IDLE_GOAL_PERCENT:.0f} %)"))
+    for count in THREAD_COUNTS:
+        total = threads_bench.parallel_meters(idle_serials[:count], args.thread_seconds)
+        share = total / (count * CEILING_TPS)
+        rows.append((f"{count} meter{'s' if count > 1 else ''}, one Python thread each",
+                     f"{total:.0f} transactions/s in all",
+                     f"{share:.0%} of {count * CEILING_TPS:,.0f}/s (goal {THROUGHPUT_GOAL:.0%})"))
+    alone, beside = threads_bench.beside_a_muted_meter(
+        idle_devices[1], idle_serials[0], idle_serials[1], args.thread_seconds)
+    rows.append(("one thread's loop while another waits on a muted meter", f"{beside:.0f} transactions/s",
+                 f"{beside / alone:.0%} of its {alone:.0f}/s alone (goal {THROUGHPUT_GOAL:.0%})"))
+    failing = threads_bench.failure_when_unplugged(idle_devices[2], idle_serials[2], 20)
+    rows.append(("a reading on an unplugged meter fails after", f"{failing * 1e3:.3f} ms",
+                 f"goal < {UNPLUGGED_GOAL_S * 1e3:.0f} ms"))
     for label, nanoseconds in bench_call_overhead(200000):
         rows.append((label, f"{nanoseconds:.0f} ns per call", ""))
 
