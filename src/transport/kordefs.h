@@ -1,10 +1,12 @@
-// Shared definitions of the Korvane library: sizes, USB ids, protocol codes,
-// attribute ids and pin modes. Every constant here is also published by the
-// Python module, in this order.
+// The published constants of the Korvane library, grouped by the layer they
+// belong to: the transport's report size and USB ids, the protocol's codes
+// and identity attributes, then the devices' attribute ids and pin modes.
+// Every constant here is also published by the Python module, in this order,
+// so it lives in the lowest layer, where every layer above can see it.
 #ifndef KORVANE_KORDEFS_H
 #define KORVANE_KORDEFS_H
 
-// Sizes and USB identifiers.
+// ---- Transport: report size and USB identifiers.
 const int BUF_LEN = 65;          // report number + 64 payload bytes
 const int MAX_STR = 255;
 const int DEFAULT_DEALY = 10;
@@ -14,6 +16,8 @@ const int USB_VID_ARDUINO = 0x2341;
 const int USB_PID_ARDUINO = 0x8036;
 const int USB_VID_NUM_MAX = 1;
 const int PROTOCOL_VERSION = 0;
+
+// ---- Protocol: packet codes, value size, identity attributes.
 
 // Operation and event codes of a protocol packet.
 enum OperationCode {
@@ -52,6 +56,8 @@ enum AttributionProperty {
     PROPERTY_WRITE = 2,
     PROPERTY_NOTIFY = 4
 };
+
+// ---- Devices: attribute ids of the blocks and models, pin modes.
 
 // Attribute id bases of the peripheral blocks and fixed attribute ids.
 const int ATT_GPIO0_BASE = 0x1200;
