@@ -85,10 +85,6 @@ inline void injectReport(int dev, const Bytes &report) {
     ASSERT_EQ(0, emu_inject_report(dev, report.data(), static_cast<int>(report.size())));
 }
 
-// Time for the receive thread to poll in reports already sent (it polls
-// every millisecond).
-inline void letReceiverPoll() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
-
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
