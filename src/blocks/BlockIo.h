@@ -14,23 +14,40 @@
 
 namespace block_io {
 
-// Reads the device's value into attribute; true on failure (attribute kept).
-inline bool read(KorService *service, Attribute *attribute) {
-    return service == nullptr || service->readAttribute(attribute);
+// Reads the device's value into attribute, saying how it ended; a failed
+// read keeps the attribute's value.
+inline AttributeResult readStatus(KorService *service, Attribute &attribute) {
+    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0} : service->read(attribute);
 }
 
-// As read, but the value is zeroed first over width bytes, so a short answer
-// never leaves bytes of an earlier value in the result.
-inline bool readZeroed(KorService *service, Attribute *attribute, uint8_t width) {
+// As readStatus, but the value is zeroed first over width bytes, so a short
+// answer never leaves bytes of an earlier value in the result.
+inline AttributeResult readZeroedStatus(KorService *service, Attribute &attribute, uint8_t width) {
     uint8_t zeros[VALUE_LEN] = {};
-    attribute->setValue(zeros, width);
-    return read(service, attribute);
+    attribute.setValue(zeros, width);
+    return readStatus(service, attribute);
 }
 
-// Sends attribute's id and value; true on failure.
-inline bool write(KorService *service, const Attribute &attribute) {
-    return service == nullptr || service->writeAttribute(attribute);
+// Sends attribute's id and value, saying how it ended.
+inline AttributeResult writeStatus(KorService *service, const Attribute &attribute) {
+    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0} : service->write(attribute);
 }
+
+// The same as flags: true on failure.
+inline bool read(KorService *service, Attribute *attribute) {
+    return !readStatus(service, *attribute).ok();
+}
+
+inline bool readZeroed(KorService *service, Attribute *attribute, uint8_t width) {
+    return !readZeroedStatus(service, *attribute, width).ok();
+}
+
+inline bool write(KorService *service, const Attribute &attribute) {
+    return !writeStatus(service, attribute).ok();
+}
+
+// An argument refused before anything was sent.
+inline AttributeResult badArgument() { return AttributeResult{AttributeStatus::BadArgument, 0}; }
 
 // A block's attributes by value: ids base, base + 1, ... base + N - 1.
 template <std::size_t... Index>

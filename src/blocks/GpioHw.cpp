@@ -6,9 +6,9 @@ namespace {
 const uint8_t kPins = 32;  // one bit per pin in a 32-bit mask
 
 // Sets the cached mask (4 bytes, little-endian) and writes it to the device.
-bool writeMask(KorService *service, Attribute *attribute, uint32_t mask) {
-    attribute->setValue(mask);
-    return block_io::write(service, *attribute);
+AttributeResult writeMask(KorService *service, Attribute &attribute, uint32_t mask) {
+    attribute.setValue(mask);
+    return block_io::writeStatus(service, attribute);
 }
 }  // namespace
 
@@ -18,7 +18,8 @@ GpioHw::GpioHw(KorService *service, int base)
 GpioHw::~GpioHw() = default;
 
 // Pull-up is written before the direction, so an input never floats with the
-// wrong pull while it is being switched over.
+// wrong pull while it is being switched over. Pull-down is refused after the
+// two reads, as the block has always done; setMode offers it.
 bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
     if (pin >= kPins) {
         return true;  // no such pin: nothing done is a failure
@@ -26,39 +27,32 @@ bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
     // The whole read-modify-write holds the call lock, so another thread's
     // change to another pin is not lost in between.
     CallGuard call(link());
-    Attribute *inoutMode = &attributes[ATT_GPIO_INOUT_MODE];
-    Attribute *pullUp = &attributes[ATT_GPIO_PULL_UP];
-    if (block_io::read(service, inoutMode)) {
+    Attribute &inoutMode = attributes[ATT_GPIO_INOUT_MODE];
+    Attribute &pullUp = attributes[ATT_GPIO_PULL_UP];
+    if (block_io::read(service, &inoutMode)) {
         return true;
     }
     const bool input = mode != OUTPUT_PIN;
     if (input) {
-        if (block_io::read(service, pullUp)) {
+        if (block_io::read(service, &pullUp)) {
             return true;
         }
         if (mode != INPUT_PIN && mode != INPUT_PULLUP_PIN) {
             return true;  // pull-down is not offered
         }
-        const uint32_t pulls = block_io::withBit(pullUp->getValueUint32(), pin, mode == INPUT_PULLUP_PIN);
-        if (writeMask(service, pullUp, pulls)) {
+        const uint32_t pulls = block_io::withBit(pullUp.getValueUint32(), pin, mode == INPUT_PULLUP_PIN);
+        if (!writeMask(service, pullUp, pulls).ok()) {
             return true;
         }
     }
-    return writeMask(service, inoutMode, block_io::withBit(inoutMode->getValueUint32(), pin, input));
+    return !writeMask(service, inoutMode, block_io::withBit(inoutMode.getValueUint32(), pin, input)).ok();
 }
 
-bool GpioHw::write(uint32_t value) {
-    CallGuard call(link());
-    return writeMask(service, &attributes[ATT_GPIO_RW], value);
-}
+bool GpioHw::write(uint32_t value) { return !setLevels(value).ok(); }
 
 uint32_t GpioHw::read() {
-    CallGuard call(link());
-    Attribute *levels = &attributes[ATT_GPIO_RW];
-    if (block_io::read(service, levels)) {
-        return 0xFFFFFFFF;
-    }
-    return levels->getValueUint32();
+    const Outcome<uint32_t> read = levels();
+    return read.ok() ? read.value : 0xFFFFFFFF;
 }
 
 bool GpioHw::digitalWrite(uint8_t pin, bool value) {
@@ -66,17 +60,80 @@ bool GpioHw::digitalWrite(uint8_t pin, bool value) {
         return true;
     }
     CallGuard call(link());
-    Attribute *levels = &attributes[ATT_GPIO_RW];
+    Attribute &levels = attributes[ATT_GPIO_RW];
     // A failed read still lets the write go on from the cached levels.
-    block_io::read(service, levels);
-    return writeMask(service, levels, block_io::withBit(levels->getValueUint32(), pin, value));
+    block_io::read(service, &levels);
+    return !writeMask(service, levels, block_io::withBit(levels.getValueUint32(), pin, value)).ok();
 }
 
+// Also true when the level cannot be read.
 bool GpioHw::digitalRead(uint8_t pin) {
-    CallGuard call(link());
-    Attribute *levels = &attributes[ATT_GPIO_RW];
-    if (pin >= kPins || block_io::read(service, levels)) {
-        return true;
+    const Outcome<bool> read = level(pin);
+    return !read.ok() || read.value;
+}
+
+// Pulls: pull-up and pull-down masks are both written, each pin's bit set
+// for its own pull only, before the direction.
+AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
+    if (pin >= kPins || mode < OUTPUT_PIN || mode > INPUT_PULLDOWN_PIN) {
+        return block_io::badArgument();
     }
-    return (levels->getValueUint32() >> pin) & 1u;
+    CallGuard call(link());
+    Attribute &inoutMode = attributes[ATT_GPIO_INOUT_MODE];
+    AttributeResult done = block_io::readStatus(service, inoutMode);
+    if (!done.ok()) {
+        return done;
+    }
+    const bool input = mode != OUTPUT_PIN;
+    if (input) {
+        for (int pull : {ATT_GPIO_PULL_UP, ATT_GPIO_PULL_DOWN}) {
+            Attribute &mask = attributes[pull];
+            done = block_io::readStatus(service, mask);
+            if (!done.ok()) {
+                return done;
+            }
+            const bool wanted = (pull == ATT_GPIO_PULL_UP && mode == INPUT_PULLUP_PIN) ||
+                                (pull == ATT_GPIO_PULL_DOWN && mode == INPUT_PULLDOWN_PIN);
+            done = writeMask(service, mask, block_io::withBit(mask.getValueUint32(), pin, wanted));
+            if (!done.ok()) {
+                return done;
+            }
+        }
+    }
+    return writeMask(service, inoutMode, block_io::withBit(inoutMode.getValueUint32(), pin, input));
+}
+
+Outcome<bool> GpioHw::level(uint8_t pin) {
+    if (pin >= kPins) {
+        return Outcome<bool>::failed(block_io::badArgument());
+    }
+    const Outcome<uint32_t> read = levels();
+    return Outcome<bool>{read.result, read.ok() && ((read.value >> pin) & 1u) != 0};
+}
+
+Outcome<uint32_t> GpioHw::levels() {
+    CallGuard call(link());
+    Attribute &levels = attributes[ATT_GPIO_RW];
+    const AttributeResult done = block_io::readStatus(service, levels);
+    return done.ok() ? Outcome<uint32_t>{done, levels.getValueUint32()} : Outcome<uint32_t>::failed(done);
+}
+
+// Unlike digitalWrite, a failed read of the levels stops here: writing from
+// a cache that may be stale could change other pins.
+AttributeResult GpioHw::setLevel(uint8_t pin, bool high) {
+    if (pin >= kPins) {
+        return block_io::badArgument();
+    }
+    CallGuard call(link());
+    Attribute &levels = attributes[ATT_GPIO_RW];
+    const AttributeResult done = block_io::readStatus(service, levels);
+    if (!done.ok()) {
+        return done;
+    }
+    return writeMask(service, levels, block_io::withBit(levels.getValueUint32(), pin, high));
+}
+
+AttributeResult GpioHw::setLevels(uint32_t mask) {
+    CallGuard call(link());
+    return writeMask(service, attributes[ATT_GPIO_RW], mask);
 }

@@ -15,15 +15,27 @@ public:
     // Copies (and assignments) take the source's service, attribute ids and
     // values into attributes of their own: a whole block.
 
+#ifndef SWIG
     // The link this block talks through (null without one); its call lock
     // guards the block's operations.
     KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
+#endif
 
     bool pinMode(uint8_t pin, PinMode mode);
     bool write(uint32_t value);
     uint32_t read();
     bool digitalWrite(uint8_t pin, bool value);
     bool digitalRead(uint8_t pin);
+
+#ifndef SWIG
+    // The same abilities, each saying how it ended (see AttributeStatus.h),
+    // with pull-down offered. Pins 0-31.
+    AttributeResult setMode(uint8_t pin, PinMode mode);
+    Outcome<bool> level(uint8_t pin);
+    Outcome<uint32_t> levels();
+    AttributeResult setLevel(uint8_t pin, bool high);
+    AttributeResult setLevels(uint32_t mask);
+#endif
 
 private:
     static const int kAttributes = ATT_GPIO_RW + 1;

@@ -4,7 +4,8 @@
 
 namespace {
 const uint8_t kRegisterBytes = 2;
-}
+const uint8_t kLastAddress = 0x7F;
+}  // namespace
 
 I2cHw::I2cHw(KorService *service, int base)
     : service(service), attributes(block_io::attributesFrom<kAttributes>(base)) {}
@@ -18,31 +19,102 @@ bool I2cHw::setI2cDeviceAddr(uint8_t addr) {
     return block_io::write(service, target);
 }
 
-// Both register accesses hold the call lock across the register-address
-// write and the data transfer, so another thread's access cannot move the
-// register pointer in between.
 bool I2cHw::write2byte(uint8_t reg, uint16_t value) {
-    CallGuard call(link());
-    Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
-    regAddr.setValue(reg);
-    if (block_io::write(service, regAddr)) {
-        return true;  // the data must not land in whatever register was set before
-    }
-    Attribute &data = attributes[ATT_I2C_RW_2BYTE];
-    data.setValue(value);
-    return block_io::write(service, data);
+    return !writeRegister(reg, value, kRegisterBytes).ok();
 }
 
 uint16_t I2cHw::read2byte(uint8_t reg) {
+    const Outcome<uint32_t> read = readRegister(reg, kRegisterBytes);
+    return read.ok() ? static_cast<uint16_t>(read.value) : 0;
+}
+
+AttributeResult I2cHw::setTarget(uint8_t address) {
+    if (address > kLastAddress) {
+        return block_io::badArgument();
+    }
+    CallGuard call(link());
+    Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
+    target.setValue(address);
+    return block_io::writeStatus(service, target);
+}
+
+// Both register accesses hold the call lock across the register-address
+// write and the data transfer, so another thread's access cannot move the
+// register pointer in between. The data attribute of a width is the 1-byte
+// one plus width - 1.
+Outcome<uint32_t> I2cHw::readRegister(uint8_t reg, uint8_t width) {
+    if (width < 1 || width > 4) {
+        return Outcome<uint32_t>::failed(block_io::badArgument());
+    }
     CallGuard call(link());
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
     regAddr.setValue(reg);
-    if (block_io::write(service, regAddr)) {
-        return 0;
+    AttributeResult done = block_io::writeStatus(service, regAddr);
+    if (!done.ok()) {
+        return Outcome<uint32_t>::failed(done);
     }
-    Attribute &data = attributes[ATT_I2C_RW_2BYTE];
-    if (block_io::readZeroed(service, &data, kRegisterBytes)) {
-        return 0;
+    Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
+    done = block_io::readZeroedStatus(service, data, width);
+    return done.ok() ? Outcome<uint32_t>{done, data.getValueUint32()} : Outcome<uint32_t>::failed(done);
+}
+
+AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width) {
+    if (width < 1 || width > 4 || (width < 4 && value >> (8 * width) != 0)) {
+        return block_io::badArgument();
     }
-    return data.getValueUint16();
+    CallGuard call(link());
+    Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
+    regAddr.setValue(reg);
+    const AttributeResult done = block_io::writeStatus(service, regAddr);
+    if (!done.ok()) {
+        return done;  // the data must not land in whatever register was set before
+    }
+    // The value's low width bytes, least significant first.
+    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
+    data.setValue(bytes, width);
+    return block_io::writeStatus(service, data);
+}
+
+// A target answers when a one-byte read of its register 0 goes through; the
+// bridge refuses the transfer when nobody acknowledges the address.
+Outcome<bool> I2cHw::probe(uint8_t address) {
+    CallGuard call(link());
+    const AttributeResult set = setTarget(address);
+    if (!set.ok()) {
+        return Outcome<bool>::failed(set);
+    }
+    const Outcome<uint32_t> read = readRegister(0, 1);
+    if (read.result.status == AttributeStatus::Refused) {
+        return Outcome<bool>{AttributeResult{AttributeStatus::Ok, RC_OK}, false};
+    }
+    return Outcome<bool>{read.result, read.ok()};
+}
+
+// Afterwards the bridge is set back to the target address it had before.
+Outcome<std::vector<uint8_t>> I2cHw::scan(uint8_t first, uint8_t last) {
+    using Found = Outcome<std::vector<uint8_t>>;
+    if (first > last || last > kLastAddress) {
+        return Found::failed(block_io::badArgument());
+    }
+    CallGuard call(link());
+    Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
+    AttributeResult done = block_io::readZeroedStatus(service, target, 1);
+    if (!done.ok()) {
+        return Found::failed(done);
+    }
+    const uint8_t previous = target.getValueUint8();
+    std::vector<uint8_t> answered;
+    for (unsigned address = first; address <= last; ++address) {
+        const Outcome<bool> probed = probe(static_cast<uint8_t>(address));
+        if (!probed.ok()) {
+            return Found::failed(probed.result);
+        }
+        if (probed.value) {
+            answered.push_back(static_cast<uint8_t>(address));
+        }
+    }
+    done = setTarget(previous);
+    return done.ok() ? Found{done, answered} : Found::failed(done);
 }

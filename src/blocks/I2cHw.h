@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "Attribute.h"
 #include "KorService.h"
@@ -15,13 +16,29 @@ public:
     // Copies (and assignments) take the source's service, attribute ids and
     // values into attributes of their own: a whole block.
 
+#ifndef SWIG
     // The link this block talks through (null without one); its call lock
     // guards the block's operations.
     KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
+#endif
 
     bool setI2cDeviceAddr(uint8_t addr);
     bool write2byte(uint8_t reg, uint16_t value);
     uint16_t read2byte(uint8_t reg);
+
+#ifndef SWIG
+    // The same abilities and more, each saying how it ended (see
+    // AttributeStatus.h). Target addresses 0x00-0x7F; register data of 1 to
+    // 4 bytes, least significant first.
+    AttributeResult setTarget(uint8_t address);
+    Outcome<uint32_t> readRegister(uint8_t reg, uint8_t width);
+    AttributeResult writeRegister(uint8_t reg, uint32_t value, uint8_t width);
+    // Whether a target acknowledges address; leaves the bridge set to it.
+    Outcome<bool> probe(uint8_t address);
+    // The addresses in first..last whose target acknowledges (0x08-0x77 is
+    // the range an I2C bus scan covers by default).
+    Outcome<std::vector<uint8_t>> scan(uint8_t first = 0x08, uint8_t last = 0x77);
+#endif
 
 private:
     static const int kAttributes = 6;

@@ -65,3 +65,27 @@ bool Brondel::writePortMask(uint32_t mask) {
     portControl.setValue(mask);
     return block_io::write(service.get(), portControl);
 }
+
+Outcome<uint32_t> Brondel::portMask() {
+    CallGuard call(link());
+    const AttributeResult done = block_io::readStatus(service.get(), portControl);
+    return done.ok() ? Outcome<uint32_t>{done, portControl.getValueUint32()} : Outcome<uint32_t>::failed(done);
+}
+
+AttributeResult Brondel::setPortMask(uint32_t mask) {
+    CallGuard call(link());
+    portControl.setValue(mask);
+    return block_io::writeStatus(service.get(), portControl);
+}
+
+AttributeResult Brondel::setPort(uint32_t port, bool on) {
+    if (!isPort(port)) {
+        return block_io::badArgument();
+    }
+    CallGuard call(link());
+    const Outcome<uint32_t> mask = portMask();
+    if (!mask.ok()) {
+        return mask.result;
+    }
+    return setPortMask(block_io::withBit(mask.value, port - 1, on));
+}

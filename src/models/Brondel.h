@@ -23,6 +23,15 @@ public:
     // 0 when the port mask was read into the cache, 1 when the read failed.
     uint32_t getUsbPortStatus();
 
+#ifndef SWIG
+    // The hub's whole port mask (bit n - 1 for port n), read and written
+    // whole, and one port switched from a fresh read of the mask; each
+    // saying how it ended (see AttributeStatus.h).
+    Outcome<uint32_t> portMask();
+    AttributeResult setPortMask(uint32_t mask);
+    AttributeResult setPort(uint32_t port, bool on);
+#endif
+
     GpioHw gpiohw;
 
 private:

@@ -1,6 +1,7 @@
 #include "Dmm.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "BlockIo.h"
 
@@ -26,37 +27,38 @@ bool Dmm::open() { return openByProduct(kProductName, nullptr); }
 bool Dmm::open(std::string serial) { return openByProduct(kProductName, &serial); }
 
 // Writing the 32-bit 0 starts the meter's calibration run.
-bool Dmm::calibration() {
-    CallGuard call(link());
-    calibrationValue.setValue(static_cast<uint32_t>(0));
-    return block_io::write(service.get(), calibrationValue);
-}
+bool Dmm::calibration() { return !calibrate().ok(); }
 
 std::string Dmm::getCalibrationData() {
-    CallGuard call(link());
-    if (block_io::readZeroed(service.get(), &calibrationValue, kReadingBytes)) {
+    const Outcome<CalibrationOffsets> read = calibrationOffsets();
+    if (!read.ok()) {
         return "";
     }
-    static const char *const kLabels[kReadingBytes] = {
-        "LOW_CURRENT_OFFSET: ", "HIGH_CURRENT_OFFSET: ", "LOW_VOLTAGE_OFFSET: ",
-        "HIGH_VOLTAGE_OFFSET: "};
-    const uint32_t offsets = calibrationValue.getValueUint32();
+    const CalibrationOffsets &offsets = read.value;
     std::string text;
-    for (uint8_t n = 0; n < kReadingBytes; ++n) {
-        // Each offset byte is a signed 8-bit number.
-        const int offset = static_cast<int8_t>(static_cast<uint8_t>(offsets >> (8 * n)));
-        text += kLabels[n];
-        text += std::to_string(offset);
+    for (const auto &line : {std::make_pair("LOW_CURRENT_OFFSET: ", offsets.lowCurrent),
+                             std::make_pair("HIGH_CURRENT_OFFSET: ", offsets.highCurrent),
+                             std::make_pair("LOW_VOLTAGE_OFFSET: ", offsets.lowVoltage),
+                             std::make_pair("HIGH_VOLTAGE_OFFSET: ", offsets.highVoltage)}) {
+        text += line.first;
+        text += std::to_string(line.second);
         text += '\n';
     }
     return text;
 }
 
-float Dmm::getVoltage() { return readFloat(voltage); }
+float Dmm::getVoltage() {
+    const Outcome<float> read = voltageReading();
+    return read.ok() ? read.value : kFailedReading;
+}
 
-float Dmm::getCurrent() { return readFloat(current); }
+float Dmm::getCurrent() {
+    const Outcome<float> read = currentReading();
+    return read.ok() ? read.value : kFailedReading;
+}
 
-// The dump holds the call lock throughout: it is one consistent picture.
+// The dump holds the call lock throughout: it is one consistent picture. A
+// register that cannot be read shows as 0, as read2byte reports it.
 std::string Dmm::showReg() {
     CallGuard call(link());
     std::string text;
@@ -71,10 +73,48 @@ std::string Dmm::showReg() {
 
 uint16_t Dmm::getDieID() { return i2chw.read2byte(kDieIdRegister); }
 
-float Dmm::readFloat(Attribute &reading) {
+Outcome<float> Dmm::voltageReading() { return reading(voltage); }
+
+Outcome<float> Dmm::currentReading() { return reading(current); }
+
+// Each offset is one signed byte of the 32-bit value, lowest byte first.
+Outcome<Dmm::CalibrationOffsets> Dmm::calibrationOffsets() {
     CallGuard call(link());
-    if (block_io::readZeroed(service.get(), &reading, kReadingBytes)) {
-        return kFailedReading;
+    const AttributeResult done = block_io::readZeroedStatus(service.get(), calibrationValue, kReadingBytes);
+    if (!done.ok()) {
+        return Outcome<CalibrationOffsets>::failed(done);
     }
-    return reading.getValueFloat();
+    const uint32_t bytes = calibrationValue.getValueUint32();
+    auto offset = [bytes](int n) { return static_cast<int8_t>(static_cast<uint8_t>(bytes >> (8 * n))); };
+    return Outcome<CalibrationOffsets>{done, CalibrationOffsets{offset(0), offset(1), offset(2), offset(3)}};
+}
+
+AttributeResult Dmm::calibrate() {
+    CallGuard call(link());
+    calibrationValue.setValue(static_cast<uint32_t>(0));
+    return block_io::writeStatus(service.get(), calibrationValue);
+}
+
+Outcome<std::vector<uint16_t>> Dmm::registers() {
+    CallGuard call(link());
+    std::vector<uint16_t> values;
+    for (unsigned reg = 0; reg <= kLastDumpedRegister; ++reg) {
+        const Outcome<uint32_t> read = i2chw.readRegister(static_cast<uint8_t>(reg), 2);
+        if (!read.ok()) {
+            return Outcome<std::vector<uint16_t>>::failed(read.result);
+        }
+        values.push_back(static_cast<uint16_t>(read.value));
+    }
+    return Outcome<std::vector<uint16_t>>{AttributeResult{AttributeStatus::Ok, RC_OK}, values};
+}
+
+Outcome<uint16_t> Dmm::dieId() {
+    const Outcome<uint32_t> read = i2chw.readRegister(kDieIdRegister, 2);
+    return Outcome<uint16_t>{read.result, static_cast<uint16_t>(read.value)};
+}
+
+Outcome<float> Dmm::reading(Attribute &attribute) {
+    CallGuard call(link());
+    const AttributeResult done = block_io::readZeroedStatus(service.get(), attribute, kReadingBytes);
+    return done.ok() ? Outcome<float>{done, attribute.getValueFloat()} : Outcome<float>::failed(done);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Attribute.h"
 #include "I2cHw.h"
@@ -25,10 +26,27 @@ public:
     std::string showReg();
     uint16_t getDieID();
 
+#ifndef SWIG
+    // The meter's abilities, each saying how it ended (see AttributeStatus.h).
+    struct CalibrationOffsets {
+        int8_t lowCurrent;
+        int8_t highCurrent;
+        int8_t lowVoltage;
+        int8_t highVoltage;
+    };
+    Outcome<float> voltageReading();
+    Outcome<float> currentReading();
+    Outcome<CalibrationOffsets> calibrationOffsets();
+    AttributeResult calibrate();
+    // The measuring chip's registers 0x00 to 0x11, as showReg dumps them.
+    Outcome<std::vector<uint16_t>> registers();
+    Outcome<uint16_t> dieId();
+#endif
+
 private:
     Dmm(const Dmm &) = delete;
     Dmm &operator=(const Dmm &) = delete;
-    float readFloat(Attribute &reading);
+    Outcome<float> reading(Attribute &attribute);
 
     Attribute calibrationValue;
     Attribute voltage;

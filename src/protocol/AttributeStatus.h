@@ -1,4 +1,5 @@
-// AttributeStatus: how one attribute transaction ended.
+// AttributeStatus: how one attribute transaction (or an operation made of
+// several) ended; Outcome: that, and the value of an operation that reads.
 #ifndef KORVANE_ATTRIBUTESTATUS_H
 #define KORVANE_ATTRIBUTESTATUS_H
 
@@ -11,6 +12,7 @@ enum class AttributeStatus {
     Refused,    // the device answered with a failing return code
     Malformed,  // an answer came that fits neither success nor refusal
     Gone,       // hidapi reported the device gone (unplugged)
+    BadArgument,  // refused before anything was sent (a pin, port or width out of range)
 };
 
 // The status and, for Refused, the return code the device sent.
@@ -19,6 +21,17 @@ struct AttributeResult {
     uint8_t returnCode;
 
     bool ok() const { return status == AttributeStatus::Ok; }
+};
+
+// An operation's result and, when it is Ok, its value (otherwise the value
+// is T's default).
+template <typename T>
+struct Outcome {
+    AttributeResult result;
+    T value;
+
+    bool ok() const { return result.ok(); }
+    static Outcome failed(AttributeResult why) { return Outcome{why, T()}; }
 };
 
 #endif

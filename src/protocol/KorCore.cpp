@@ -23,30 +23,61 @@ KorCore::~KorCore() { waitForCalls(); }
 void KorCore::waitForCalls() { CallGuard call(device.get()); }
 
 bool KorCore::openPath(char const *path) {
-    CallGuard call(device.get());
-    if (device->isOpen() || path == nullptr) {
+    if (path == nullptr) {
         return true;
+    }
+    const OpenStatus opened = connect(path);
+    if (opened == OpenStatus::Unavailable || opened == OpenStatus::Busy) {
+        std::fputs(kOpenRefused, stderr);
+    }
+    return opened != OpenStatus::Opened;
+}
+
+KorCore::OpenStatus KorCore::connect(const std::string &path) {
+    CallGuard call(device.get());
+    if (device->isOpen()) {
+        return OpenStatus::AlreadyOpen;
     }
     // This connection's own earlier claim (its link since gone) goes first,
     // so that its node lock does not stand in the way of the new one.
     claim.reset();
-    if (device->open(path)) {
-        return true;
+    if (device->openSilently(path.c_str())) {
+        return OpenStatus::Unavailable;
     }
     // The claim is taken once the link is open, so a claim always names an
     // open (or since gone) link; a refused claim closes the link again.
     claim = DeviceClaim::take(path, device.get());
     if (!claim) {
         device->close();
-        std::fputs(kOpenRefused, stderr);
-        return true;
+        return OpenStatus::Busy;
     }
     // A failed read keeps the value of an earlier open (or the empty text).
     for (Attribute *identity :
          {&vendorName, &productName, &productRevision, &productSerial, &firmVersion}) {
         service->readAttribute(identity);
     }
-    return false;
+    return OpenStatus::Opened;
+}
+
+Outcome<std::string> KorCore::identity(int attid) {
+    Attribute *text = identityAttribute(attid);
+    if (text == nullptr) {
+        return Outcome<std::string>::failed(AttributeResult{AttributeStatus::BadArgument, 0});
+    }
+    CallGuard call(device.get());
+    const AttributeResult done = service->read(*text);
+    return done.ok() ? Outcome<std::string>{done, text->getValueStr()} : Outcome<std::string>::failed(done);
+}
+
+Attribute *KorCore::identityAttribute(int attid) {
+    switch (attid) {
+    case ATT_VENDOR_NAME: return &vendorName;
+    case ATT_PRODUCT_NAME: return &productName;
+    case ATT_PRODUCT_REVISION: return &productRevision;
+    case ATT_PRODUCT_SERIAL: return &productSerial;
+    case ATT_FIRM_VERSION: return &firmVersion;
+    default: return nullptr;
+    }
 }
 
 bool KorCore::openByProduct(const char *product, const std::string *serial) {

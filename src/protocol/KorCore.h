@@ -26,8 +26,22 @@ public:
     std::string getProductSerial();
     std::string getFirmVersion();
 
+#ifndef SWIG
     // The connection's link; its call lock guards calls on the connection.
     KorDevice *link() { return device.get(); }
+
+    enum class OpenStatus {
+        Opened,
+        AlreadyOpen,  // this connection is open already
+        Unavailable,  // hidapi could not open the path (no such device, no access)
+        Busy,         // another connection holds the device open
+    };
+    // openPath without the failure message, saying why it failed.
+    OpenStatus connect(const std::string &path);
+    // A fresh read of one identity text (ATT_VENDOR_NAME .. ATT_FIRM_VERSION),
+    // saying how it ended; the text read at open is updated too.
+    Outcome<std::string> identity(int attid);
+#endif
 
 protected:
     // Opens the first attached device of the product (with the serial when
@@ -48,6 +62,7 @@ private:
     KorCore(const KorCore &) = delete;
     KorCore &operator=(const KorCore &) = delete;
     std::string identityText(Attribute &text);
+    Attribute *identityAttribute(int attid);
 
     Attribute vendorName;
     Attribute productName;

@@ -45,11 +45,15 @@ bool KorDevice::open(uint16_t vendorId, uint16_t productId, wchar_t *serial) {
     std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
     releaseHandle();
-    return adoptHandle(openCounted([&] { return hid_open(vendorId, productId, serial); }));
+    return reportFailure(adoptHandle(openCounted([&] { return hid_open(vendorId, productId, serial); })));
 }
 
 bool KorDevice::open(char const *path) {
     // A null path is an argument error, not an attempt: the link stays as it is.
+    return path == nullptr || reportFailure(openSilently(path));
+}
+
+bool KorDevice::openSilently(char const *path) {
     if (path == nullptr) {
         return true;
     }
@@ -115,12 +119,18 @@ unsigned long KorDevice::openGeneration() {
     return opens;
 }
 
+bool KorDevice::reportFailure(bool failed) {
+    if (failed) {
+        std::fputs(kOpenFailed, stderr);
+    }
+    return failed;
+}
+
 // Called with handleMutex held.
 bool KorDevice::adoptHandle(hid_device *opened) {
     handle = opened;
     gone = false;
     if (handle == nullptr) {
-        std::fputs(kOpenFailed, stderr);
         return true;
     }
     hid_set_nonblocking(handle, 1);

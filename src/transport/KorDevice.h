@@ -21,6 +21,10 @@ public:
     bool open(uint16_t vendorId, uint16_t productId);
     bool open(uint16_t vendorId, uint16_t productId, wchar_t *serial);
     bool open(char const *path);
+#ifndef SWIG
+    // open(path) without the message on failure.
+    bool openSilently(char const *path);
+#endif
 
     // False once closed, and once hidapi reported the device gone.
     bool isOpen();
@@ -36,13 +40,16 @@ public:
     // A failed read means the device is gone.
     int read(uint8_t *data);
 
+#ifndef SWIG
     // True from a failed read or write until the link is closed or opened
     // again: the device went away.
     bool isGone();
+#endif
 
     // Number of successful opens so far. An answer to a request sent on an
     // earlier open can never arrive on the current one.
     unsigned long openGeneration();
+#ifndef SWIG
 
     // Held by every call that acts on this link, directly or through a
     // service, connection, block or handle on it, for the whole call: so a
@@ -51,11 +58,14 @@ public:
     // service's receive thread polls through read() while a transaction
     // holds this lock and waits for the answer.
     std::recursive_mutex &callMutex() { return calls; }
+#endif
 
 private:
     KorDevice(const KorDevice &) = delete;
     KorDevice &operator=(const KorDevice &) = delete;
     bool adoptHandle(hid_device *opened);
+    // Prints the open failure message when failed; returns failed.
+    static bool reportFailure(bool failed);
     void releaseHandle();
 
     hid_device *handle;

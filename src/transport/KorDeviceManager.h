@@ -2,6 +2,7 @@
 #ifndef KORVANE_KORDEVICEMANAGER_H
 #define KORVANE_KORDEVICEMANAGER_H
 
+#include <cstdint>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -14,6 +15,26 @@ struct hid_device_info;
 // low 8 bits; a null string gives "".
 std::string convertWcharToString(wchar_t *text);
 
+#ifndef SWIG
+// One attached device of the family as hidapi lists it, texts in UTF-8.
+struct AttachedDevice {
+    std::string path;
+    std::string product;
+    std::string serial;
+    std::string manufacturer;
+    uint16_t release;
+    int interfaceNumber;
+};
+
+// Every attached device of the family, in hidapi's order: devices with equal
+// or empty serial numbers each have their own record.
+std::vector<AttachedDevice> listAttachedDevices();
+
+// A wide string in UTF-8 (UTF-16 pairs joined where wchar_t has 16 bits);
+// "" for null.
+std::string wideToUtf8(const wchar_t *text);
+#endif
+
 class KorDeviceManager {
 public:
     KorDeviceManager();
@@ -23,8 +44,10 @@ public:
     // own locks while hidapi enumerates: the attached devices of the family
     // as a fresh hidapi list, then that list taken as the snapshot (the old
     // one is freed).
+#ifndef SWIG
     static hid_device_info *enumerateAttached();
     void replaceDeviceList(hid_device_info *list);
+#endif
     int getDeviceNum();
     int getDeviceNum(std::string name);
     std::vector<std::string> getDeviceList();
