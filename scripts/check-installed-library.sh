@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the library from a build tree into a temporary prefix, builds the
+# C++ example against it twice (CMake package, pkg-config) and runs both on
+# an emulated meter. Run by ctest; usage: check-installed-library.sh BUILD_DIR
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for header in Dmm.h KorCore.h AttributeStatus.h; do
+  [ -f "$work/prefix/include/korvane/$header" ] || { echo "not installed: $header" >&2; exit 1; }
+done
+
+cmake -S "$root/examples/cpp" -B "$work/cmake-build" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+
+pc_dir=$(dirname "$(find "$work/prefix" -name korvane.pc)")
+flags=$(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs korvane)
+libdir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=libdir korvane)
+# shellcheck disable=SC2086
+g++ -std=c++17 "$root/examples/cpp/read_meter.cpp" -o "$work/read_meter_pc" $flags -Wl,-rpath,"$libdir"
+
+for program in "$work/cmake-build/read_meter" "$work/read_meter_pc"; do
+  out=$("$build/emulator/korvane-emu" --device DMM:DM-0042 -- "$program" DM-0042)
+  expected=$'DMM DM-0042, firmware 1.0.0\nvoltage: 5.0000 V\ncurrent: 0.2500 A'
+  if [ "$out" != "$expected" ]; then
+    echo "unexpected output of $program:" >&2
+    echo "$out" >&2
+    exit 1
+  fi
+  # Linked against the installed library, not the build tree's.
+  libraries=$(ldd "$program")
+  [[ $libraries == *"$work/prefix"* ]] || { echo "$program does not use the installed library" >&2; exit 1; }
+done
+echo "installed library: headers, CMake package and pkg-config file work"
