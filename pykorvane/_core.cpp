@@ -1,0 +1,171 @@
+// pykorvane._core: the thin binding under the pykorvane package.
+//
+// Every operation hands back how it ended as plain values, a tuple
+// (status, return_code, value): status is one of the STATUS_* numbers
+// (AttributeStatus), return_code the device's code for a refusal, value the
+// result of a read (None for operations that only act). The Python layer
+// turns statuses into exceptions and checks arguments before they get here.
+//
+// Every call that may talk to a device (or wait for another thread's call on
+// the same connection) runs without the interpreter lock: the core never
+// calls back into Python. Arguments are converted before the lock is let go
+// and results are converted after it is taken back.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "AdcHw.h"
+#include "AttributeStatus.h"
+#include "Brondel.h"
+#include "Dmm.h"
+#include "GpioHw.h"
+#include "I2cHw.h"
+#include "KorCore.h"
+#include "KorDeviceManager.h"
+#include "Vanta.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using Released = py::call_guard<py::gil_scoped_release>;
+
+// (status, return code, nothing)
+using Done = std::tuple<int, int, std::nullopt_t>;
+template <typename T>
+using Read = std::tuple<int, int, T>;
+
+Done done(AttributeResult result) {
+    return Done{static_cast<int>(result.status), result.returnCode, std::nullopt};
+}
+
+template <typename T>
+Read<T> read(const Outcome<T> &outcome) {
+    return Read<T>{static_cast<int>(outcome.result.status), outcome.result.returnCode, outcome.value};
+}
+
+using Record = std::tuple<std::string, std::string, std::string, std::string, int, int>;
+
+// path, product, serial, manufacturer, release, interface number
+std::vector<Record> attachedDevices() {
+    std::vector<Record> records;
+    for (const AttachedDevice &found : listAttachedDevices()) {
+        records.emplace_back(found.path, found.product, found.serial, found.manufacturer,
+                             found.release, found.interfaceNumber);
+    }
+    return records;
+}
+
+using Offsets = std::tuple<int, int, int, int>;
+
+Read<Offsets> offsets(Dmm &meter) {
+    const Outcome<Dmm::CalibrationOffsets> got = meter.calibrationOffsets();
+    const Dmm::CalibrationOffsets &o = got.value;
+    return Read<Offsets>{static_cast<int>(got.result.status), got.result.returnCode,
+                         Offsets{o.lowCurrent, o.highCurrent, o.lowVoltage, o.highVoltage}};
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "Thin binding of the Korvane core; use the pykorvane package instead.";
+
+    m.attr("STATUS_OK") = static_cast<int>(AttributeStatus::Ok);
+    m.attr("STATUS_NOT_OPEN") = static_cast<int>(AttributeStatus::NotOpen);
+    m.attr("STATUS_NO_ANSWER") = static_cast<int>(AttributeStatus::NoAnswer);
+    m.attr("STATUS_REFUSED") = static_cast<int>(AttributeStatus::Refused);
+    m.attr("STATUS_MALFORMED") = static_cast<int>(AttributeStatus::Malformed);
+    m.attr("STATUS_GONE") = static_cast<int>(AttributeStatus::Gone);
+    m.attr("STATUS_BAD_ARGUMENT") = static_cast<int>(AttributeStatus::BadArgument);
+
+    m.attr("OPEN_OPENED") = static_cast<int>(KorCore::OpenStatus::Opened);
+    m.attr("OPEN_ALREADY_OPEN") = static_cast<int>(KorCore::OpenStatus::AlreadyOpen);
+    m.attr("OPEN_UNAVAILABLE") = static_cast<int>(KorCore::OpenStatus::Unavailable);
+    m.attr("OPEN_BUSY") = static_cast<int>(KorCore::OpenStatus::Busy);
+
+    m.attr("MODE_OUTPUT") = static_cast<int>(OUTPUT_PIN);
+    m.attr("MODE_INPUT") = static_cast<int>(INPUT_PIN);
+    m.attr("MODE_PULLUP") = static_cast<int>(INPUT_PULLUP_PIN);
+    m.attr("MODE_PULLDOWN") = static_cast<int>(INPUT_PULLDOWN_PIN);
+
+    m.def("attached_devices", &attachedDevices, Released(),
+          "Every attached device of the family: (path, product, serial, manufacturer, release, interface).");
+
+    py::class_<GpioHw>(m, "Gpio", "A connection's GPIO block (pins 0-31).")
+        .def("set_mode",
+             [](GpioHw &gpio, uint8_t pin, int mode) {
+                 return done(gpio.setMode(pin, static_cast<PinMode>(mode)));
+             },
+             Released(), py::arg("pin"), py::arg("mode"))
+        .def("level", [](GpioHw &gpio, uint8_t pin) { return read(gpio.level(pin)); }, Released(),
+             py::arg("pin"))
+        .def("levels", [](GpioHw &gpio) { return read(gpio.levels()); }, Released())
+        .def("set_level", [](GpioHw &gpio, uint8_t pin, bool high) { return done(gpio.setLevel(pin, high)); },
+             Released(), py::arg("pin"), py::arg("high"))
+        .def("set_levels", [](GpioHw &gpio, uint32_t mask) { return done(gpio.setLevels(mask)); },
+             Released(), py::arg("mask"));
+
+    py::class_<AdcHw>(m, "Adc", "A connection's analogue channels (0-7).")
+        .def("channel", [](AdcHw &adc, uint8_t n) { return read(adc.channel(n)); }, Released(),
+             py::arg("channel"));
+
+    py::class_<I2cHw>(m, "I2c", "A connection's I2C bridge.")
+        .def("set_target", [](I2cHw &i2c, uint8_t address) { return done(i2c.setTarget(address)); },
+             Released(), py::arg("address"))
+        .def("read_register",
+             [](I2cHw &i2c, uint8_t reg, uint8_t width) { return read(i2c.readRegister(reg, width)); },
+             Released(), py::arg("reg"), py::arg("width"))
+        .def("write_register",
+             [](I2cHw &i2c, uint8_t reg, uint32_t value, uint8_t width) {
+                 return done(i2c.writeRegister(reg, value, width));
+             },
+             Released(), py::arg("reg"), py::arg("value"), py::arg("width"))
+        .def("probe", [](I2cHw &i2c, uint8_t address) { return read(i2c.probe(address)); }, Released(),
+             py::arg("address"))
+        .def("scan", [](I2cHw &i2c, uint8_t first, uint8_t last) { return read(i2c.scan(first, last)); },
+             Released(), py::arg("first"), py::arg("last"));
+
+    // Destruction waits for calls other threads make on the connection; it
+    // can only run once no Python call holds the object, so it keeps the lock.
+    py::class_<KorCore>(m, "Connection", "One connection to one device.")
+        .def("connect", [](KorCore &core, const std::string &path) { return static_cast<int>(core.connect(path)); },
+             Released(), py::arg("path"))
+        .def("identity", [](KorCore &core, int attid) { return read(core.identity(attid)); }, Released(),
+             py::arg("attid"))
+        .def("close", [](KorCore &core) { core.close(); }, Released())
+        .def("is_connected", &KorCore::isConnected, Released());
+
+    // The blocks are members of the model: the returned object keeps the
+    // model alive (reference_internal).
+    const auto member = py::return_value_policy::reference_internal;
+
+    py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.")
+        .def(py::init<>())
+        .def_property_readonly("gpio", [](Vanta &v) -> GpioHw & { return v.gpiohw; }, member)
+        .def_property_readonly("adc", [](Vanta &v) -> AdcHw & { return v.adchw; }, member)
+        .def_property_readonly("i2c", [](Vanta &v) -> I2cHw & { return v.i2chw; }, member);
+
+    py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.")
+        .def(py::init<>())
+        .def_property_readonly("gpio", [](Brondel &b) -> GpioHw & { return b.gpiohw; }, member)
+        .def("port_mask", [](Brondel &b) { return read(b.portMask()); }, Released())
+        .def("set_port_mask", [](Brondel &b, uint32_t mask) { return done(b.setPortMask(mask)); }, Released(),
+             py::arg("mask"))
+        .def("set_port", [](Brondel &b, uint32_t port, bool on) { return done(b.setPort(port, on)); },
+             Released(), py::arg("port"), py::arg("on"));
+
+    py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.")
+        .def(py::init<>())
+        .def_property_readonly("i2c", [](Dmm &d) -> I2cHw & { return d.i2chw; }, member)
+        .def("voltage", [](Dmm &d) { return read(d.voltageReading()); }, Released())
+        .def("current", [](Dmm &d) { return read(d.currentReading()); }, Released())
+        .def("calibration_offsets", &offsets, Released())
+        .def("calibrate", [](Dmm &d) { return done(d.calibrate()); }, Released())
+        .def("registers", [](Dmm &d) { return read(d.registers()); }, Released())
+        .def("die_id", [](Dmm &d) { return read(d.dieId()); }, Released());
+}

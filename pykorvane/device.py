@@ -1,0 +1,135 @@
+"""The base of the three models: opening by serial number or path, closing,
+context management and the identity texts."""
+from __future__ import annotations
+
+from typing import Any, ClassVar, Optional, Self, Type
+
+from . import _args, _core
+from .discovery import DeviceInfo, devices
+from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, check
+
+__all__ = ["Device"]
+
+
+class Device:
+    """One connection to one device of a model.
+
+    Made closed: ``open()`` (or entering a ``with`` block) opens the device
+    with the serial number or path given here, or the first attached device
+    of the model when neither is given. A device is held by one connection
+    at a time; opening one that another connection holds raises
+    :class:`~pykorvane.DeviceBusyError`.
+    """
+
+    #: The product string of the model.
+    PRODUCT: ClassVar[str] = ""
+    _CORE: ClassVar[Type[_core.Connection]] = _core.Connection
+
+    def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
+        if serial is not None and path is not None:
+            raise ValueError("give serial or path, not both")
+        self._wanted_serial = None if serial is None else _args.text("serial", serial)
+        self._wanted_path = None if path is None else _args.text("path", path)
+        self._core: Any = self._CORE()
+        self._info: Optional[DeviceInfo] = None
+
+    # -- opening and closing
+
+    def _find(self) -> DeviceInfo:
+        if self._wanted_path is not None:
+            for info in devices():
+                if info.path == self._wanted_path:
+                    if info.product != self.PRODUCT:
+                        raise DeviceNotFoundError(
+                            f"{self._wanted_path} is a {info.product}, not a {self.PRODUCT}")
+                    return info
+            raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {self._wanted_path}")
+        for info in devices(self.PRODUCT):
+            if self._wanted_serial is None or info.serial == self._wanted_serial:
+                return info
+        if self._wanted_serial is None:
+            raise DeviceNotFoundError(f"no {self.PRODUCT} attached")
+        raise DeviceNotFoundError(f"no {self.PRODUCT} with serial number {self._wanted_serial!r} attached")
+
+    def open(self) -> Self:
+        """Opens the device (no-op when open); returns self.
+
+        Raises DeviceNotFoundError when no such device is attached,
+        DeviceBusyError when another connection holds it, DeviceOpenError
+        when it cannot be opened (no access to its node).
+        """
+        if self._core.is_connected():
+            return self
+        info = self._find()
+        status = self._core.connect(info.path)
+        if status == _core.OPEN_BUSY:
+            raise DeviceBusyError(f"{info.product} at {info.path} is held open by another connection")
+        if status == _core.OPEN_UNAVAILABLE:
+            raise DeviceOpenError(f"{info.product} at {info.path} cannot be opened "
+                                  "(no access to the device node?)")
+        self._info = info
+        return self
+
+    def close(self) -> None:
+        """Closes the device; closing a closed device does nothing."""
+        self._core.close()
+
+    @property
+    def is_open(self) -> bool:
+        """Whether the connection is open (False after close or an unplug)."""
+        return bool(self._core.is_connected())
+
+    @property
+    def info(self) -> Optional[DeviceInfo]:
+        """The enumeration record of the device last opened, None before."""
+        return self._info
+
+    def __enter__(self) -> Self:
+        return self.open()
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "open" if self.is_open else "closed"
+        info = self._info
+        where = (info.serial or info.path) if info is not None else (self._wanted_serial or self._wanted_path)
+        return f"<{type(self).__name__} {where!r} {state}>" if where else f"<{type(self).__name__} {state}>"
+
+    def _label(self) -> str:
+        """Names the device in messages: product and serial number (or path)."""
+        info = self._info
+        if info is not None:
+            return f"{info.product} {info.serial or info.path}"
+        wanted = self._wanted_serial or self._wanted_path
+        return f"{self.PRODUCT} {wanted}" if wanted else self.PRODUCT
+
+    # -- identity, read from the device at each access
+
+    def _identity(self, attid: int, name: str) -> str:
+        return str(check(self._core.identity(attid), f"{self._label()}: {name}"))
+
+    @property
+    def vendor(self) -> str:
+        """The vendor name, read from the device."""
+        return self._identity(0, "vendor")
+
+    @property
+    def product(self) -> str:
+        """The product name, read from the device."""
+        return self._identity(1, "product")
+
+    @property
+    def revision(self) -> str:
+        """The hardware revision, read from the device."""
+        return self._identity(2, "revision")
+
+    @property
+    def serial(self) -> str:
+        """The serial number, read from the device."""
+        return self._identity(3, "serial")
+
+    @property
+    def firmware(self) -> str:
+        """The firmware version, read from the device."""
+        return self._identity(4, "firmware")
