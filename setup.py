@@ -16,6 +16,7 @@ from setuptools.command.build_ext import build_ext
 ROOT = os.path.dirname(os.path.abspath(__file__))
 # The CMake target that builds the extension module.
 MODULE_TARGET = os.environ.get("KORVANE_CMAKE_TARGET", "_korvane")
+VERSION = "0.1.0"
 
 
 class CMakeExtension(Extension):
@@ -48,6 +49,10 @@ class CMakeBuild(build_ext):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(libraries[0], target)
         shutil.copyfile(proxy, os.path.join(os.path.dirname(target), "korvane.py"))
+        # The C++ core the module links, under its soname, next to the module
+        # (the module finds it through its $ORIGIN run path).
+        core = os.path.join(build_dir, "src", "libkorvane.so." + VERSION.split(".")[0])
+        shutil.copyfile(os.path.realpath(core), os.path.join(os.path.dirname(target), os.path.basename(core)))
 
 
 setup(

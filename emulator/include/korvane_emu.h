@@ -84,14 +84,14 @@ int emu_get_i2c_register(int dev, uint8_t address, uint8_t reg); /* value or -1 
 int emu_set_reading(int dev, uint16_t attid, float base, float amplitude, int period_ms);
 /* DMM calibration offsets (what a read of 0x8100 gives) and the number of
  * calibrations run (writes of the 32-bit 0 to 0x8100). */
-int emu_set_calibration(int dev, int8_t low_current, int8_t high_current,
-                        int8_t low_voltage, int8_t high_voltage);
+int emu_set_calibration(int dev, int8_t low_current, int8_t high_current, int8_t low_voltage,
+                        int8_t high_voltage);
 int emu_calibration_count(int dev);
 
 /* Faults. */
-int emu_set_refuse_open(int dev, int refuse);      /* hid_open* gives NULL */
-int emu_set_mute(int dev, int mute);               /* requests get no answer */
-int emu_set_answer_delay(int dev, int delay_ms);   /* answers come late */
+int emu_set_refuse_open(int dev, int refuse);                  /* hid_open* gives NULL */
+int emu_set_mute(int dev, int mute);                           /* requests get no answer */
+int emu_set_answer_delay(int dev, int delay_ms);               /* answers come late */
 int emu_set_fail_attribute(int dev, uint16_t attid, int fail); /* RC_FAIL, not carried out */
 /* Answers every request for attid with these raw bytes (len 0..64, zero
  * padded) instead of the computed answer, without carrying the request
@@ -114,8 +114,8 @@ enum emu_log_kind {
     EMU_LOG_DEVICE_REPORT = 1 /* a report the device sent (64 bytes) */
 };
 struct emu_log_entry {
-    int kind;             /* enum emu_log_kind */
-    uint8_t report[64];   /* the payload bytes, without report number */
+    int kind;           /* enum emu_log_kind */
+    uint8_t report[64]; /* the payload bytes, without report number */
     /* For host reports that parse as requests: opcode 0x12 or 0x13 (else 0),
      * attribute id and the value bytes of a write. For device reports: the
      * opcode when byte 1 is 0x12, 0x13 or 0xA0 (else 0), the attribute id of

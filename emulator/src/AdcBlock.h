@@ -24,6 +24,6 @@ private:
     std::array<uint32_t, kChannels> channels_{};
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

@@ -37,6 +37,6 @@ private:
 // Masks and port sets accept 1 to 4 value bytes, zero-extended to 32 bits.
 inline bool isMaskValue(const Bytes &value) { return !value.empty() && value.size() <= 4; }
 
-} // namespace emu
+}  // namespace emu
 
 #endif

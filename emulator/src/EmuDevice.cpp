@@ -4,24 +4,24 @@
 
 namespace emu {
 
-EmuDevice::EmuDevice(std::unique_ptr<FirmwareModel> firmware, UsbIdentity usb)
-{
+EmuDevice::EmuDevice(std::unique_ptr<FirmwareModel> firmware, UsbIdentity usb) {
     state_.firmware = std::move(firmware);
     state_.usb = std::move(usb);
 }
 
-void EmuDevice::listInterfaces(uint16_t vendorId, uint16_t productId, std::vector<InterfaceRecord> &out) const
-{
+void EmuDevice::listInterfaces(uint16_t vendorId, uint16_t productId,
+                               std::vector<InterfaceRecord> &out) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const UsbIdentity &usb = state_.usb;
-    if (!plugged_ || retired_ || (vendorId && vendorId != usb.vendorId) || (productId && productId != usb.productId))
+    if (!plugged_ || retired_ || (vendorId && vendorId != usb.vendorId) ||
+        (productId && productId != usb.productId))
         return;
     for (int n = 0; n < usb.interfaces; ++n)
-        out.push_back(InterfaceRecord{usb, n, n == 0 ? usb.path : usb.path + ":" + std::to_string(n)});
+        out.push_back(
+            InterfaceRecord{usb, n, n == 0 ? usb.path : usb.path + ":" + std::to_string(n)});
 }
 
-int EmuDevice::interfaceForPath(const std::string &path) const
-{
+int EmuDevice::interfaceForPath(const std::string &path) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const UsbIdentity &usb = state_.usb;
     if (path == usb.path)
@@ -32,8 +32,8 @@ int EmuDevice::interfaceForPath(const std::string &path) const
     return -1;
 }
 
-std::shared_ptr<InputQueue> EmuDevice::attach(int interfaceNumber, InterfaceRecord &record, const wchar_t *&error)
-{
+std::shared_ptr<InputQueue> EmuDevice::attach(int interfaceNumber, InterfaceRecord &record,
+                                              const wchar_t *&error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_ || retired_ || interfaceNumber >= state_.usb.interfaces) {
         error = L"The device is not connected";
@@ -44,26 +44,24 @@ std::shared_ptr<InputQueue> EmuDevice::attach(int interfaceNumber, InterfaceReco
         return nullptr;
     }
     const UsbIdentity &usb = state_.usb;
-    record = InterfaceRecord{usb, interfaceNumber,
-                             interfaceNumber == 0 ? usb.path : usb.path + ":" + std::to_string(interfaceNumber)};
+    record = InterfaceRecord{
+        usb, interfaceNumber,
+        interfaceNumber == 0 ? usb.path : usb.path + ":" + std::to_string(interfaceNumber)};
     handles_.push_back(std::make_shared<InputQueue>());
     return handles_.back();
 }
 
-void EmuDevice::detach(const std::shared_ptr<InputQueue> &input)
-{
+void EmuDevice::detach(const std::shared_ptr<InputQueue> &input) {
     std::lock_guard<std::mutex> lock(mutex_);
     handles_.erase(std::remove(handles_.begin(), handles_.end(), input), handles_.end());
 }
 
-int EmuDevice::openHandleCount() const
-{
+int EmuDevice::openHandleCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return int(handles_.size());
 }
 
-bool EmuDevice::receive(const InputQueue &from, const Report &report)
-{
+bool EmuDevice::receive(const InputQueue &from, const Report &report) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_ || retired_ || from.dead())
         return false;
@@ -90,8 +88,7 @@ bool EmuDevice::receive(const InputQueue &from, const Report &report)
     return true;
 }
 
-bool EmuDevice::inject(const Report &report)
-{
+bool EmuDevice::inject(const Report &report) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_ || retired_)
         return false;
@@ -99,8 +96,7 @@ bool EmuDevice::inject(const Report &report)
     return true;
 }
 
-bool EmuDevice::storeFeatureReport(uint8_t reportId, const Bytes &bytes)
-{
+bool EmuDevice::storeFeatureReport(uint8_t reportId, const Bytes &bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_ || retired_)
         return false;
@@ -108,8 +104,7 @@ bool EmuDevice::storeFeatureReport(uint8_t reportId, const Bytes &bytes)
     return true;
 }
 
-bool EmuDevice::featureReport(uint8_t reportId, Bytes &out) const
-{
+bool EmuDevice::featureReport(uint8_t reportId, Bytes &out) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = featureReports_.find(reportId);
     if (!plugged_ || retired_ || it == featureReports_.end())
@@ -118,15 +113,13 @@ bool EmuDevice::featureReport(uint8_t reportId, Bytes &out) const
     return true;
 }
 
-void EmuDevice::unplug()
-{
+void EmuDevice::unplug() {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = false;
     killHandles();
 }
 
-bool EmuDevice::replug()
-{
+bool EmuDevice::replug() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (retired_)
         return false;
@@ -134,24 +127,21 @@ bool EmuDevice::replug()
     return true;
 }
 
-void EmuDevice::retire()
-{
+void EmuDevice::retire() {
     std::lock_guard<std::mutex> lock(mutex_);
     retired_ = true;
     killHandles();
 }
 
-void EmuDevice::send(const Report &report, uint16_t attid, InputQueue::Clock::time_point ready)
-{
+void EmuDevice::send(const Report &report, uint16_t attid, InputQueue::Clock::time_point ready) {
     state_.log.deviceReport(report, attid);
     for (const auto &input : handles_)
         input->push(report, ready);  // every open handle gets every input report, as with hidraw
 }
 
-void EmuDevice::killHandles()
-{
+void EmuDevice::killHandles() {
     for (const auto &input : handles_)
         input->kill();
 }
 
-} // namespace emu
+}  // namespace emu

@@ -60,13 +60,15 @@ public:
     EmuDevice &operator=(const EmuDevice &) = delete;
 
     // Appends the interfaces of a plugged device matching the ids (0 = any).
-    void listInterfaces(uint16_t vendorId, uint16_t productId, std::vector<InterfaceRecord> &out) const;
+    void listInterfaces(uint16_t vendorId, uint16_t productId,
+                        std::vector<InterfaceRecord> &out) const;
     // The interface behind this path, -1 when the path is not this device's.
     int interfaceForPath(const std::string &path) const;
 
     // Opens a handle on an interface; null (with the reason in error) when
     // the device is unplugged or refuses.
-    std::shared_ptr<InputQueue> attach(int interfaceNumber, InterfaceRecord &record, const wchar_t *&error);
+    std::shared_ptr<InputQueue> attach(int interfaceNumber, InterfaceRecord &record,
+                                       const wchar_t *&error);
     void detach(const std::shared_ptr<InputQueue> &input);
     int openHandleCount() const;
 
@@ -86,8 +88,7 @@ public:
 
     // Runs f(DeviceState&) under the device's lock.
     template <class F>
-    auto with(F &&f)
-    {
+    auto with(F &&f) {
         std::lock_guard<std::mutex> lock(mutex_);
         return f(state_);
     }
@@ -104,6 +105,6 @@ private:
     std::map<uint8_t, Bytes> featureReports_;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

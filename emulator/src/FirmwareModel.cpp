@@ -17,26 +17,24 @@ constexpr uint16_t kCurrent = 0x8102;
 // The meter's power monitor at 0x40: configuration, shunt voltage, bus
 // voltage (1.25 mV steps: 5.0 V), power, current, calibration, then zeros;
 // register 0xFF holds the die id.
-void fillPowerMonitor(I2cBridge::RegisterFile &regs)
-{
+void fillPowerMonitor(I2cBridge::RegisterFile &regs) {
     const uint16_t initial[] = {0x4127, 0x0271, 0x0FA0, 0x00FA, 0x09C4, 0x0A00};
     for (size_t i = 0; i < sizeof initial / sizeof initial[0]; ++i)
         regs[i] = initial[i];
     regs[0xFF] = 0x2260;
 }
-} // namespace
+}  // namespace
 
 template <class B, class... Args>
-B *FirmwareModel::add(Args &&...args)
-{
+B *FirmwareModel::add(Args &&...args) {
     auto block = std::make_unique<B>(std::forward<Args>(args)...);
     B *raw = block.get();
     blocks_.push_back(std::move(block));
     return raw;
 }
 
-std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model, const std::string &serial)
-{
+std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model,
+                                                     const std::string &serial) {
     if (model != "Vanta" && model != "Brondel HUB" && model != "DMM")
         return nullptr;
     std::unique_ptr<FirmwareModel> fw(new FirmwareModel);
@@ -60,8 +58,7 @@ std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model, c
     return fw;
 }
 
-Report FirmwareModel::answer(const Request &request)
-{
+Report FirmwareModel::answer(const Request &request) {
     if (!request.wellFormed)
         return statusAnswer(request.opcode, false);
     if (request.opcode == kOpValueSet)
@@ -72,13 +69,11 @@ Report FirmwareModel::answer(const Request &request)
     return readAnswer(value);
 }
 
-bool FirmwareModel::readAttribute(uint16_t attid, Bytes &out)
-{
+bool FirmwareModel::readAttribute(uint16_t attid, Bytes &out) {
     return hostRead(attid, out) && out.size() <= kMaxAnswerValue;
 }
 
-bool FirmwareModel::setAttribute(uint16_t attid, const Bytes &value)
-{
+bool FirmwareModel::setAttribute(uint16_t attid, const Bytes &value) {
     if (value.size() > kMaxAnswerValue)
         return false;
     if (AttributeBlock *block = blockFor(attid)) {
@@ -91,14 +86,12 @@ bool FirmwareModel::setAttribute(uint16_t attid, const Bytes &value)
     return true;
 }
 
-void FirmwareModel::removeAttribute(uint16_t attid)
-{
+void FirmwareModel::removeAttribute(uint16_t attid) {
     plain_.erase(attid);
     removed_.insert(attid);
 }
 
-ReadingBlock *FirmwareModel::reading(uint16_t attid) const
-{
+ReadingBlock *FirmwareModel::reading(uint16_t attid) const {
     if (attid == kVoltage)
         return voltage_;
     if (attid == kCurrent)
@@ -106,16 +99,14 @@ ReadingBlock *FirmwareModel::reading(uint16_t attid) const
     return nullptr;
 }
 
-AttributeBlock *FirmwareModel::blockFor(uint16_t attid) const
-{
+AttributeBlock *FirmwareModel::blockFor(uint16_t attid) const {
     for (const auto &block : blocks_)
         if (block->serves(attid))
             return block.get();
     return nullptr;
 }
 
-bool FirmwareModel::hostRead(uint16_t attid, Bytes &out)
-{
+bool FirmwareModel::hostRead(uint16_t attid, Bytes &out) {
     if (removed_.count(attid))
         return false;
     if (AttributeBlock *block = blockFor(attid))
@@ -127,8 +118,7 @@ bool FirmwareModel::hostRead(uint16_t attid, Bytes &out)
     return true;
 }
 
-bool FirmwareModel::hostWrite(uint16_t attid, const Bytes &value)
-{
+bool FirmwareModel::hostWrite(uint16_t attid, const Bytes &value) {
     if (removed_.count(attid))
         return false;
     if (AttributeBlock *block = blockFor(attid))
@@ -140,4 +130,4 @@ bool FirmwareModel::hostWrite(uint16_t attid, const Bytes &value)
     return true;
 }
 
-} // namespace emu
+}  // namespace emu

@@ -20,7 +20,8 @@ namespace emu {
 class FirmwareModel {
 public:
     // Null for a model name that is not "Vanta", "Brondel HUB" or "DMM".
-    static std::unique_ptr<FirmwareModel> create(const std::string &model, const std::string &serial);
+    static std::unique_ptr<FirmwareModel> create(const std::string &model,
+                                                 const std::string &serial);
 
     // The answer to a well-formed or malformed request: every request gets
     // exactly one answer, failures as RC_FAIL with the opcode echoed.
@@ -59,6 +60,6 @@ private:
     ReadingBlock *current_ = nullptr;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

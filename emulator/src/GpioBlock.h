@@ -31,6 +31,6 @@ private:
     uint32_t externalLevels_ = 0;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

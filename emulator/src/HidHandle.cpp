@@ -7,8 +7,7 @@
 namespace emu {
 
 namespace {
-wchar_t *duplicate(const std::optional<std::wstring> &text)
-{
+wchar_t *duplicate(const std::optional<std::wstring> &text) {
     if (!text)
         return nullptr;
     auto *copy = static_cast<wchar_t *>(std::calloc(text->size() + 1, sizeof(wchar_t)));
@@ -16,10 +15,9 @@ wchar_t *duplicate(const std::optional<std::wstring> &text)
         std::wmemcpy(copy, text->c_str(), text->size());
     return copy;
 }
-} // namespace
+}  // namespace
 
-hid_device_info *makeDeviceInfo(const InterfaceRecord &record)
-{
+hid_device_info *makeDeviceInfo(const InterfaceRecord &record) {
     auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
     if (!info)
         return nullptr;
@@ -38,8 +36,7 @@ hid_device_info *makeDeviceInfo(const InterfaceRecord &record)
     return info;
 }
 
-void freeDeviceInfo(hid_device_info *info)
-{
+void freeDeviceInfo(hid_device_info *info) {
     if (!info)
         return;
     std::free(info->path);
@@ -49,9 +46,6 @@ void freeDeviceInfo(hid_device_info *info)
     std::free(info);
 }
 
-} // namespace emu
+}  // namespace emu
 
-hid_device_::~hid_device_()
-{
-    emu::freeDeviceInfo(info);
-}
+hid_device_::~hid_device_() { emu::freeDeviceInfo(info); }

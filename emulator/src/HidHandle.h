@@ -28,6 +28,6 @@ namespace emu {
 hid_device_info *makeDeviceInfo(const InterfaceRecord &record);
 void freeDeviceInfo(hid_device_info *info);
 
-} // namespace emu
+}  // namespace emu
 
 #endif

@@ -6,35 +6,32 @@ namespace emu {
 // 2 the whole register (low byte first), 3 the register and the low byte of
 // the next one, 4 two consecutive registers. The register after 0xFF is 0x00.
 
-bool I2cBridge::read(uint16_t attid, Bytes &out)
-{
+bool I2cBridge::read(uint16_t attid, Bytes &out) {
     switch (offset(attid)) {
-    case 0: out = {address_}; return true;
-    case 1: out = {pointer_}; return true;
-    default: return readData(offset(attid) - 1, out);
+        case 0: out = {address_}; return true;
+        case 1: out = {pointer_}; return true;
+        default: return readData(offset(attid) - 1, out);
     }
 }
 
-bool I2cBridge::write(uint16_t attid, const Bytes &value)
-{
+bool I2cBridge::write(uint16_t attid, const Bytes &value) {
     switch (offset(attid)) {
-    case 0:
-        if (value.size() != 1 || value[0] > kMaxAddress)
-            return false;
-        address_ = value[0];  // like on a real bus, an absent target shows only at transfer time
-        return true;
-    case 1:
-        if (value.size() != 1)
-            return false;
-        pointer_ = value[0];
-        return true;
-    default:
-        return writeData(offset(attid) - 1, value);
+        case 0:
+            if (value.size() != 1 || value[0] > kMaxAddress)
+                return false;
+            address_ =
+                value[0];  // like on a real bus, an absent target shows only at transfer time
+            return true;
+        case 1:
+            if (value.size() != 1)
+                return false;
+            pointer_ = value[0];
+            return true;
+        default: return writeData(offset(attid) - 1, value);
     }
 }
 
-bool I2cBridge::readData(unsigned width, Bytes &out)
-{
+bool I2cBridge::readData(unsigned width, Bytes &out) {
     RegisterFile *regs = target(address_);
     if (!regs)
         return false;  // no acknowledge from the bus
@@ -46,8 +43,7 @@ bool I2cBridge::readData(unsigned width, Bytes &out)
     return true;
 }
 
-bool I2cBridge::writeData(unsigned width, const Bytes &value)
-{
+bool I2cBridge::writeData(unsigned width, const Bytes &value) {
     RegisterFile *regs = target(address_);
     if (!regs || value.size() != width)
         return false;
@@ -59,23 +55,18 @@ bool I2cBridge::writeData(unsigned width, const Bytes &value)
     return true;
 }
 
-bool I2cBridge::addTarget(uint8_t address)
-{
+bool I2cBridge::addTarget(uint8_t address) {
     if (address > kMaxAddress)
         return false;
     targets_.emplace(address, RegisterFile{});
     return true;
 }
 
-bool I2cBridge::removeTarget(uint8_t address)
-{
-    return targets_.erase(address) > 0;
-}
+bool I2cBridge::removeTarget(uint8_t address) { return targets_.erase(address) > 0; }
 
-I2cBridge::RegisterFile *I2cBridge::target(uint8_t address)
-{
+I2cBridge::RegisterFile *I2cBridge::target(uint8_t address) {
     auto it = targets_.find(address);
     return it == targets_.end() ? nullptr : &it->second;
 }
 
-} // namespace emu
+}  // namespace emu

@@ -38,6 +38,6 @@ private:
     uint8_t pointer_ = 0;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

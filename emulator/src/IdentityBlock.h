@@ -22,6 +22,6 @@ private:
     std::array<Bytes, 5> texts_;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

@@ -4,8 +4,7 @@
 
 namespace emu {
 
-void InputQueue::push(const Report &report, Clock::time_point ready)
-{
+void InputQueue::push(const Report &report, Clock::time_point ready) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (dead_)
@@ -13,15 +12,15 @@ void InputQueue::push(const Report &report, Clock::time_point ready)
         if (pending_.size() >= kCapacity)
             pending_.pop_front();
         // After every report that is ready no later: equal times keep their order.
-        auto at = std::upper_bound(pending_.begin(), pending_.end(), ready,
-                                   [](Clock::time_point t, const Pending &p) { return t < p.ready; });
+        auto at =
+            std::upper_bound(pending_.begin(), pending_.end(), ready,
+                             [](Clock::time_point t, const Pending &p) { return t < p.ready; });
         pending_.insert(at, Pending{ready, report});
     }
     changed_.notify_all();
 }
 
-void InputQueue::kill()
-{
+void InputQueue::kill() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         dead_ = true;
@@ -30,16 +29,15 @@ void InputQueue::kill()
     changed_.notify_all();
 }
 
-bool InputQueue::dead() const
-{
+bool InputQueue::dead() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return dead_;
 }
 
-int InputQueue::read(unsigned char *data, size_t length, int timeoutMs)
-{
+int InputQueue::read(unsigned char *data, size_t length, int timeoutMs) {
     const bool forever = timeoutMs < 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (dead_)
@@ -67,4 +65,4 @@ int InputQueue::read(unsigned char *data, size_t length, int timeoutMs)
     }
 }
 
-} // namespace emu
+}  // namespace emu

@@ -41,6 +41,6 @@ private:
     bool dead_ = false;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

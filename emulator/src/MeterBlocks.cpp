@@ -4,14 +4,12 @@
 
 namespace emu {
 
-bool CalibrationBlock::read(uint16_t, Bytes &out)
-{
+bool CalibrationBlock::read(uint16_t, Bytes &out) {
     out.assign(offsets_.begin(), offsets_.end());
     return true;
 }
 
-bool CalibrationBlock::write(uint16_t, const Bytes &value)
-{
+bool CalibrationBlock::write(uint16_t, const Bytes &value) {
     if (value != Bytes{0, 0, 0, 0})
         return false;
     ++runs_;
@@ -19,8 +17,7 @@ bool CalibrationBlock::write(uint16_t, const Bytes &value)
     return true;
 }
 
-bool CalibrationBlock::set(uint16_t, const Bytes &value)
-{
+bool CalibrationBlock::set(uint16_t, const Bytes &value) {
     if (value.size() != offsets_.size())
         return false;
     for (size_t i = 0; i < offsets_.size(); ++i)
@@ -28,8 +25,7 @@ bool CalibrationBlock::set(uint16_t, const Bytes &value)
     return true;
 }
 
-bool ReadingBlock::read(uint16_t, Bytes &out)
-{
+bool ReadingBlock::read(uint16_t, Bytes &out) {
     float value = base_;
     if (amplitude_ != 0.0f && periodMs_ > 0) {
         const double t = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
@@ -40,20 +36,18 @@ bool ReadingBlock::read(uint16_t, Bytes &out)
     return true;
 }
 
-bool ReadingBlock::set(uint16_t, const Bytes &value)
-{
+bool ReadingBlock::set(uint16_t, const Bytes &value) {
     if (value.size() != 4)
         return false;
     setVariation(floatFromLe(value), 0.0f, 0);
     return true;
 }
 
-void ReadingBlock::setVariation(float base, float amplitude, int periodMs)
-{
+void ReadingBlock::setVariation(float base, float amplitude, int periodMs) {
     base_ = base;
     amplitude_ = amplitude;
     periodMs_ = periodMs;
     start_ = Clock::now();
 }
 
-} // namespace emu
+}  // namespace emu

@@ -49,6 +49,6 @@ private:
     Clock::time_point start_ = Clock::now();
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

@@ -10,13 +10,11 @@ class PortControlBlock : public AttributeBlock {
 public:
     explicit PortControlBlock(uint16_t attid) : AttributeBlock(attid, 1) {}
 
-    bool read(uint16_t, Bytes &out) override
-    {
+    bool read(uint16_t, Bytes &out) override {
         out = le32(mask_);
         return true;
     }
-    bool write(uint16_t, const Bytes &value) override
-    {
+    bool write(uint16_t, const Bytes &value) override {
         if (!isMaskValue(value))
             return false;
         mask_ = fromLe(value);
@@ -27,6 +25,6 @@ private:
     uint32_t mask_ = 0;  // every port off at power-up
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

@@ -4,8 +4,7 @@
 
 namespace emu {
 
-Request parseRequest(const Report &report)
-{
+Request parseRequest(const Report &report) {
     Request r;
     r.opcode = report[1];
     r.attid = uint16_t(report[2] << 8 | report[3]);
@@ -21,16 +20,14 @@ Request parseRequest(const Report &report)
     return r;
 }
 
-Report makeReport(const uint8_t *bytes, size_t len)
-{
+Report makeReport(const uint8_t *bytes, size_t len) {
     Report r{};
     if (bytes)
         std::copy(bytes, bytes + std::min(len, kReportSize), r.begin());
     return r;
 }
 
-Report readAnswer(const Bytes &value)
-{
+Report readAnswer(const Bytes &value) {
     Report r{};
     const size_t m = std::min(value.size(), kMaxAnswerValue);
     r[0] = uint8_t(3 + m);
@@ -40,8 +37,7 @@ Report readAnswer(const Bytes &value)
     return r;
 }
 
-Report statusAnswer(uint8_t opcode, bool ok)
-{
+Report statusAnswer(uint8_t opcode, bool ok) {
     Report r{};
     r[0] = 3;
     r[1] = opcode;
@@ -49,8 +45,7 @@ Report statusAnswer(uint8_t opcode, bool ok)
     return r;
 }
 
-Report notification(uint16_t attid)
-{
+Report notification(uint16_t attid) {
     Report r{};
     r[0] = 4;
     r[1] = kEvtNotify;
@@ -59,4 +54,4 @@ Report notification(uint16_t attid)
     return r;
 }
 
-} // namespace emu
+}  // namespace emu

@@ -29,7 +29,7 @@ struct Request {
     bool wellFormed = false;  // a value read or write with a valid length field
     uint8_t opcode = 0;       // byte 1 as received
     uint16_t attid = 0;
-    Bytes value;              // the value bytes of a write
+    Bytes value;  // the value bytes of a write
 };
 
 Request parseRequest(const Report &report);
@@ -43,6 +43,6 @@ Report statusAnswer(uint8_t opcode, bool ok);
 // 04 A0 idH idL: what the device sends on its own about attribute attid.
 Report notification(uint16_t attid);
 
-} // namespace emu
+}  // namespace emu
 
 #endif

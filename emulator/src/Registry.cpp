@@ -7,8 +7,7 @@
 
 namespace emu {
 
-Registry &Registry::instance()
-{
+Registry &Registry::instance() {
     static Registry *registry = [] {
         auto *r = new Registry;
         r->addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
@@ -17,8 +16,7 @@ Registry &Registry::instance()
     return *registry;
 }
 
-int Registry::add(const std::string &model, const char *serial, const char *path)
-{
+int Registry::add(const std::string &model, const char *serial, const char *path) {
     auto firmware = FirmwareModel::create(model, serial ? serial : "");
     if (!firmware)
         return -1;
@@ -34,28 +32,24 @@ int Registry::add(const std::string &model, const char *serial, const char *path
     return id;
 }
 
-std::shared_ptr<EmuDevice> Registry::find(int id) const
-{
+std::shared_ptr<EmuDevice> Registry::find(int id) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (id < 0 || size_t(id) >= devices_.size())
         return nullptr;
     return devices_[size_t(id)];
 }
 
-std::vector<std::shared_ptr<EmuDevice>> Registry::all() const
-{
+std::vector<std::shared_ptr<EmuDevice>> Registry::all() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return devices_;
 }
 
-int Registry::count() const
-{
+int Registry::count() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return int(devices_.size());
 }
 
-void Registry::reset()
-{
+void Registry::reset() {
     std::vector<std::shared_ptr<EmuDevice>> removed;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -68,8 +62,7 @@ void Registry::reset()
 
 // "MODEL[:SERIAL[:PATH]]" entries separated by ';'. An empty serial means
 // none; the path is the rest of the entry and may itself hold ':'.
-void Registry::addConfiguredDevices(const char *deviceList)
-{
+void Registry::addConfiguredDevices(const char *deviceList) {
     if (!deviceList)
         return;
     const std::string text(deviceList);
@@ -89,15 +82,18 @@ void Registry::addConfiguredDevices(const char *deviceList)
         bool hasPath = false;
         if (c1 != std::string::npos) {
             const size_t c2 = entry.find(':', c1 + 1);
-            serial = entry.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+            serial =
+                entry.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
             if (c2 != std::string::npos) {
                 path = entry.substr(c2 + 1);
                 hasPath = !path.empty();
             }
         }
-        if (add(model, serial.empty() ? nullptr : serial.c_str(), hasPath ? path.c_str() : nullptr) < 0)
-            std::fprintf(stderr, "korvane-emu: unknown model '%s' in KORVANE_EMU_DEVICES\n", model.c_str());
+        if (add(model, serial.empty() ? nullptr : serial.c_str(),
+                hasPath ? path.c_str() : nullptr) < 0)
+            std::fprintf(stderr, "korvane-emu: unknown model '%s' in KORVANE_EMU_DEVICES\n",
+                         model.c_str());
     }
 }
 
-} // namespace emu
+}  // namespace emu

@@ -39,6 +39,6 @@ private:
     std::vector<std::shared_ptr<EmuDevice>> devices_;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

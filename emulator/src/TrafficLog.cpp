@@ -5,24 +5,21 @@
 namespace emu {
 
 namespace {
-emu_log_entry entryFor(int kind, const Report &report)
-{
+emu_log_entry entryFor(int kind, const Report &report) {
     emu_log_entry e{};
     e.kind = kind;
     std::copy(report.begin(), report.end(), e.report);
     return e;
 }
 
-void setValue(emu_log_entry &e, const uint8_t *bytes, size_t len)
-{
+void setValue(emu_log_entry &e, const uint8_t *bytes, size_t len) {
     len = std::min(len, sizeof e.value);
     std::copy(bytes, bytes + len, e.value);
     e.value_len = int(len);
 }
-} // namespace
+}  // namespace
 
-void TrafficLog::hostReport(const Report &report, const Request &parsed)
-{
+void TrafficLog::hostReport(const Report &report, const Request &parsed) {
     emu_log_entry e = entryFor(EMU_LOG_HOST_REPORT, report);
     if (parsed.wellFormed) {
         e.opcode = parsed.opcode;
@@ -32,8 +29,7 @@ void TrafficLog::hostReport(const Report &report, const Request &parsed)
     append(e);
 }
 
-void TrafficLog::deviceReport(const Report &report, uint16_t attid)
-{
+void TrafficLog::deviceReport(const Report &report, uint16_t attid) {
     emu_log_entry e = entryFor(EMU_LOG_DEVICE_REPORT, report);
     const uint8_t opcode = report[1];
     if (opcode == kOpValueSet || opcode == kOpValueGet || opcode == kEvtNotify) {
@@ -47,19 +43,17 @@ void TrafficLog::deviceReport(const Report &report, uint16_t attid)
     append(e);
 }
 
-bool TrafficLog::get(int index, emu_log_entry &out) const
-{
+bool TrafficLog::get(int index, emu_log_entry &out) const {
     if (index < 0 || size_t(index) >= entries_.size())
         return false;
     out = entries_[size_t(index)];
     return true;
 }
 
-void TrafficLog::append(const emu_log_entry &entry)
-{
+void TrafficLog::append(const emu_log_entry &entry) {
     if (entries_.size() >= kCapacity)
         entries_.pop_front();
     entries_.push_back(entry);
 }
 
-} // namespace emu
+}  // namespace emu

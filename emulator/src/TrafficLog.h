@@ -30,6 +30,6 @@ private:
     std::deque<emu_log_entry> entries_;
 };
 
-} // namespace emu
+}  // namespace emu
 
 #endif

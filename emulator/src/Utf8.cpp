@@ -2,8 +2,7 @@
 
 namespace emu {
 
-std::wstring wideFromUtf8(const std::string &text)
-{
+std::wstring wideFromUtf8(const std::string &text) {
     std::wstring out;
     size_t i = 0;
     while (i < text.size()) {
@@ -11,11 +10,28 @@ std::wstring wideFromUtf8(const std::string &text)
         unsigned extra = 0;
         char32_t cp = lead;
         char32_t minimum = 0;
-        if (lead >= 0xF0 && lead <= 0xF4) { extra = 3; cp = lead & 0x07; minimum = 0x10000; }
-        else if (lead >= 0xE0) { extra = 2; cp = lead & 0x0F; minimum = 0x800; }
-        else if (lead >= 0xC2 && lead <= 0xDF) { extra = 1; cp = lead & 0x1F; minimum = 0x80; }
-        else if (lead >= 0x80) { out.push_back(L'\uFFFD'); ++i; continue; }
-        if (lead >= 0xF5) { out.push_back(L'\uFFFD'); ++i; continue; }
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            cp = lead & 0x07;
+            minimum = 0x10000;
+        } else if (lead >= 0xE0) {
+            extra = 2;
+            cp = lead & 0x0F;
+            minimum = 0x800;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+            cp = lead & 0x1F;
+            minimum = 0x80;
+        } else if (lead >= 0x80) {
+            out.push_back(L'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (lead >= 0xF5) {
+            out.push_back(L'\uFFFD');
+            ++i;
+            continue;
+        }
         size_t j = 1;
         for (; j <= extra && i + j < text.size(); ++j) {
             const unsigned char c = static_cast<unsigned char>(text[i + j]);
@@ -24,11 +40,12 @@ std::wstring wideFromUtf8(const std::string &text)
             cp = (cp << 6) | (c & 0x3F);
         }
         const bool complete = j == extra + 1;
-        const bool valid = complete && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        const bool valid =
+            complete && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
         out.push_back(valid ? wchar_t(cp) : L'\uFFFD');
         i += complete ? j : (j > 1 ? j : 1);
     }
     return out;
 }
 
-} // namespace emu
+}  // namespace emu

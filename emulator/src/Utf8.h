@@ -10,6 +10,6 @@ namespace emu {
 // show an unrepresentable character.
 std::wstring wideFromUtf8(const std::string &text);
 
-} // namespace emu
+}  // namespace emu
 
 #endif

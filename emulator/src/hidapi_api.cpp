@@ -14,24 +14,16 @@ using emu::Registry;
 
 namespace {
 
-void libraryError(const wchar_t *text)
-{
-    Registry::instance().lastError = text;
-}
+void libraryError(const wchar_t *text) { Registry::instance().lastError = text; }
 
-int deviceError(hid_device *dev, const wchar_t *text)
-{
+int deviceError(hid_device *dev, const wchar_t *text) {
     dev->lastError = text;
     return -1;
 }
 
-void ensureInitialised()
-{
-    Registry::instance().initialised = true;
-}
+void ensureInitialised() { Registry::instance().initialised = true; }
 
-hid_device *openInterface(const std::shared_ptr<emu::EmuDevice> &device, int interfaceNumber)
-{
+hid_device *openInterface(const std::shared_ptr<emu::EmuDevice> &device, int interfaceNumber) {
     emu::InterfaceRecord record;
     const wchar_t *error = nullptr;
     std::shared_ptr<emu::InputQueue> input = device->attach(interfaceNumber, record, error);
@@ -46,8 +38,7 @@ hid_device *openInterface(const std::shared_ptr<emu::EmuDevice> &device, int int
     return dev;
 }
 
-int copyString(hid_device *dev, const wchar_t *text, wchar_t *string, size_t maxlen)
-{
+int copyString(hid_device *dev, const wchar_t *text, wchar_t *string, size_t maxlen) {
     if (!string || maxlen == 0)
         return deviceError(dev, L"Zero buffer/length");
     if (text) {
@@ -59,26 +50,23 @@ int copyString(hid_device *dev, const wchar_t *text, wchar_t *string, size_t max
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int hid_init(void)
-{
+int hid_init(void) {
     ensureInitialised();
     return 0;
 }
 
 // The devices outlive hid_exit: it only marks the library uninitialised, and
 // the next call sets it up again. Open handles stay usable.
-int hid_exit(void)
-{
+int hid_exit(void) {
     Registry::instance().initialised = false;
     return 0;
 }
 
-hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
-{
+hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
     ensureInitialised();
     std::vector<emu::InterfaceRecord> records;
     for (const auto &device : Registry::instance().all())
@@ -96,8 +84,7 @@ hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_
     return head;
 }
 
-void hid_free_enumeration(hid_device_info *devs)
-{
+void hid_free_enumeration(hid_device_info *devs) {
     while (devs) {
         hid_device_info *next = devs->next;
         emu::freeDeviceInfo(devs);
@@ -105,8 +92,8 @@ void hid_free_enumeration(hid_device_info *devs)
     }
 }
 
-hid_device *hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t *serial_number)
-{
+hid_device *hid_open(unsigned short vendor_id, unsigned short product_id,
+                     const wchar_t *serial_number) {
     ensureInitialised();
     // Like hidapi: the first matching interface is opened, and only that one
     // is tried.
@@ -125,8 +112,7 @@ hid_device *hid_open(unsigned short vendor_id, unsigned short product_id, const 
     return nullptr;
 }
 
-hid_device *hid_open_path(const char *path)
-{
+hid_device *hid_open_path(const char *path) {
     ensureInitialised();
     if (!path) {
         libraryError(L"Invalid path: null");
@@ -141,8 +127,7 @@ hid_device *hid_open_path(const char *path)
     return nullptr;
 }
 
-int hid_write(hid_device *dev, const unsigned char *data, size_t length)
-{
+int hid_write(hid_device *dev, const unsigned char *data, size_t length) {
     if (!dev)
         return -1;
     if (!data || length == 0)
@@ -158,8 +143,7 @@ int hid_write(hid_device *dev, const unsigned char *data, size_t length)
     return int(length);
 }
 
-int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length, int milliseconds)
-{
+int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length, int milliseconds) {
     if (!dev)
         return -1;
     if (!data)
@@ -170,15 +154,13 @@ int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length, int mi
     return n;
 }
 
-int hid_read(hid_device *dev, unsigned char *data, size_t length)
-{
+int hid_read(hid_device *dev, unsigned char *data, size_t length) {
     if (!dev)
         return -1;
     return hid_read_timeout(dev, data, length, dev->nonblocking ? 0 : -1);
 }
 
-int hid_set_nonblocking(hid_device *dev, int nonblock)
-{
+int hid_set_nonblocking(hid_device *dev, int nonblock) {
     if (!dev)
         return -1;
     dev->nonblocking = nonblock != 0;
@@ -187,21 +169,20 @@ int hid_set_nonblocking(hid_device *dev, int nonblock)
 
 // Feature reports: the device keeps the last one sent under each report
 // number and gives it back on request.
-int hid_send_feature_report(hid_device *dev, const unsigned char *data, size_t length)
-{
+int hid_send_feature_report(hid_device *dev, const unsigned char *data, size_t length) {
     if (!dev)
         return -1;
     if (!data || length == 0)
         return deviceError(dev, L"Zero buffer/length");
     if (length > 1 + emu::kReportSize)
         return deviceError(dev, L"Feature report longer than 64 bytes");
-    if (!dev->input->dead() && dev->device->storeFeatureReport(data[0], emu::Bytes(data + 1, data + length)))
+    if (!dev->input->dead() &&
+        dev->device->storeFeatureReport(data[0], emu::Bytes(data + 1, data + length)))
         return int(length);
     return deviceError(dev, L"Device disconnected");
 }
 
-int hid_get_feature_report(hid_device *dev, unsigned char *data, size_t length)
-{
+int hid_get_feature_report(hid_device *dev, unsigned char *data, size_t length) {
     if (!dev)
         return -1;
     if (!data || length == 0)
@@ -216,70 +197,59 @@ int hid_get_feature_report(hid_device *dev, unsigned char *data, size_t length)
     return int(n + 1);
 }
 
-int hid_get_input_report(hid_device *dev, unsigned char *, size_t)
-{
+int hid_get_input_report(hid_device *dev, unsigned char *, size_t) {
     if (!dev)
         return -1;
     return deviceError(dev, L"The device does not answer input report requests");
 }
 
-void hid_close(hid_device *dev)
-{
+void hid_close(hid_device *dev) {
     if (!dev)
         return;
     dev->device->detach(dev->input);
     delete dev;
 }
 
-int hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen)
-{
+int hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen) {
     if (!dev)
         return -1;
     return copyString(dev, dev->info ? dev->info->manufacturer_string : nullptr, string, maxlen);
 }
 
-int hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen)
-{
+int hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen) {
     if (!dev)
         return -1;
     return copyString(dev, dev->info ? dev->info->product_string : nullptr, string, maxlen);
 }
 
-int hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen)
-{
+int hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen) {
     if (!dev)
         return -1;
     return copyString(dev, dev->info ? dev->info->serial_number : nullptr, string, maxlen);
 }
 
-hid_device_info *hid_get_device_info(hid_device *dev)
-{
+hid_device_info *hid_get_device_info(hid_device *dev) {
     if (!dev)
         return nullptr;
     return dev->info;
 }
 
-int hid_get_indexed_string(hid_device *dev, int, wchar_t *, size_t)
-{
+int hid_get_indexed_string(hid_device *dev, int, wchar_t *, size_t) {
     if (!dev)
         return -1;
     return deviceError(dev, L"hid_get_indexed_string: not supported by hidraw");
 }
 
-const wchar_t *hid_error(hid_device *dev)
-{
+const wchar_t *hid_error(hid_device *dev) {
     return dev ? dev->lastError.load() : Registry::instance().lastError.load();
 }
 
-const hid_api_version *hid_version(void)
-{
-    static const hid_api_version version = {HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR, HID_API_VERSION_PATCH};
+const hid_api_version *hid_version(void) {
+    static const hid_api_version version = {HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR,
+                                            HID_API_VERSION_PATCH};
     return &version;
 }
 
-const char *hid_version_str(void)
-{
-    return HID_API_VERSION_STR;
-}
+const char *hid_version_str(void) { return HID_API_VERSION_STR; }
 
-} // extern "C"
+}  // extern "C"

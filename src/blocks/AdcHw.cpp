@@ -23,5 +23,6 @@ Outcome<uint32_t> AdcHw::channel(uint8_t channel) {
     CallGuard call(link());
     Attribute &value = channels[channel];
     const AttributeResult done = block_io::readZeroedStatus(service, value, kValueBytes);
-    return done.ok() ? Outcome<uint32_t>{done, value.getValueUint32()} : Outcome<uint32_t>::failed(done);
+    return done.ok() ? Outcome<uint32_t>{done, value.getValueUint32()}
+                     : Outcome<uint32_t>::failed(done);
 }

@@ -3,9 +3,9 @@
 #ifndef KORVANE_BLOCKIO_H
 #define KORVANE_BLOCKIO_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <array>
 #include <utility>
 
 #include "Attribute.h"
@@ -17,7 +17,8 @@ namespace block_io {
 // Reads the device's value into attribute, saying how it ended; a failed
 // read keeps the attribute's value.
 inline AttributeResult readStatus(KorService *service, Attribute &attribute) {
-    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0} : service->read(attribute);
+    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0}
+                              : service->read(attribute);
 }
 
 // As readStatus, but the value is zeroed first over width bytes, so a short
@@ -30,7 +31,8 @@ inline AttributeResult readZeroedStatus(KorService *service, Attribute &attribut
 
 // Sends attribute's id and value, saying how it ended.
 inline AttributeResult writeStatus(KorService *service, const Attribute &attribute) {
-    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0} : service->write(attribute);
+    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0}
+                              : service->write(attribute);
 }
 
 // The same as flags: true on failure.
@@ -52,7 +54,8 @@ inline AttributeResult badArgument() { return AttributeResult{AttributeStatus::B
 // A block's attributes by value: ids base, base + 1, ... base + N - 1.
 template <std::size_t... Index>
 std::array<Attribute, sizeof...(Index)> attributesFrom(int base, std::index_sequence<Index...>) {
-    return {{Attribute(static_cast<uint16_t>(base + static_cast<int>(Index)), PERMISSION_NONE, 0)...}};
+    return {
+        {Attribute(static_cast<uint16_t>(base + static_cast<int>(Index)), PERMISSION_NONE, 0)...}};
 }
 
 template <std::size_t N>

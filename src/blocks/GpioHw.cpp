@@ -40,12 +40,14 @@ bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
         if (mode != INPUT_PIN && mode != INPUT_PULLUP_PIN) {
             return true;  // pull-down is not offered
         }
-        const uint32_t pulls = block_io::withBit(pullUp.getValueUint32(), pin, mode == INPUT_PULLUP_PIN);
+        const uint32_t pulls =
+            block_io::withBit(pullUp.getValueUint32(), pin, mode == INPUT_PULLUP_PIN);
         if (!writeMask(service, pullUp, pulls).ok()) {
             return true;
         }
     }
-    return !writeMask(service, inoutMode, block_io::withBit(inoutMode.getValueUint32(), pin, input)).ok();
+    return !writeMask(service, inoutMode, block_io::withBit(inoutMode.getValueUint32(), pin, input))
+                .ok();
 }
 
 bool GpioHw::write(uint32_t value) { return !setLevels(value).ok(); }
@@ -115,7 +117,8 @@ Outcome<uint32_t> GpioHw::levels() {
     CallGuard call(link());
     Attribute &levels = attributes[ATT_GPIO_RW];
     const AttributeResult done = block_io::readStatus(service, levels);
-    return done.ok() ? Outcome<uint32_t>{done, levels.getValueUint32()} : Outcome<uint32_t>::failed(done);
+    return done.ok() ? Outcome<uint32_t>{done, levels.getValueUint32()}
+                     : Outcome<uint32_t>::failed(done);
 }
 
 // Unlike digitalWrite, a failed read of the levels stops here: writing from

@@ -55,7 +55,8 @@ Outcome<uint32_t> I2cHw::readRegister(uint8_t reg, uint8_t width) {
     }
     Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
     done = block_io::readZeroedStatus(service, data, width);
-    return done.ok() ? Outcome<uint32_t>{done, data.getValueUint32()} : Outcome<uint32_t>::failed(done);
+    return done.ok() ? Outcome<uint32_t>{done, data.getValueUint32()}
+                     : Outcome<uint32_t>::failed(done);
 }
 
 AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width) {

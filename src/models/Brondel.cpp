@@ -69,7 +69,8 @@ bool Brondel::writePortMask(uint32_t mask) {
 Outcome<uint32_t> Brondel::portMask() {
     CallGuard call(link());
     const AttributeResult done = block_io::readStatus(service.get(), portControl);
-    return done.ok() ? Outcome<uint32_t>{done, portControl.getValueUint32()} : Outcome<uint32_t>::failed(done);
+    return done.ok() ? Outcome<uint32_t>{done, portControl.getValueUint32()}
+                     : Outcome<uint32_t>::failed(done);
 }
 
 AttributeResult Brondel::setPortMask(uint32_t mask) {

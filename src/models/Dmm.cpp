@@ -80,13 +80,17 @@ Outcome<float> Dmm::currentReading() { return reading(current); }
 // Each offset is one signed byte of the 32-bit value, lowest byte first.
 Outcome<Dmm::CalibrationOffsets> Dmm::calibrationOffsets() {
     CallGuard call(link());
-    const AttributeResult done = block_io::readZeroedStatus(service.get(), calibrationValue, kReadingBytes);
+    const AttributeResult done =
+        block_io::readZeroedStatus(service.get(), calibrationValue, kReadingBytes);
     if (!done.ok()) {
         return Outcome<CalibrationOffsets>::failed(done);
     }
     const uint32_t bytes = calibrationValue.getValueUint32();
-    auto offset = [bytes](int n) { return static_cast<int8_t>(static_cast<uint8_t>(bytes >> (8 * n))); };
-    return Outcome<CalibrationOffsets>{done, CalibrationOffsets{offset(0), offset(1), offset(2), offset(3)}};
+    auto offset = [bytes](int n) {
+        return static_cast<int8_t>(static_cast<uint8_t>(bytes >> (8 * n)));
+    };
+    return Outcome<CalibrationOffsets>{
+        done, CalibrationOffsets{offset(0), offset(1), offset(2), offset(3)}};
 }
 
 AttributeResult Dmm::calibrate() {
@@ -115,6 +119,8 @@ Outcome<uint16_t> Dmm::dieId() {
 
 Outcome<float> Dmm::reading(Attribute &attribute) {
     CallGuard call(link());
-    const AttributeResult done = block_io::readZeroedStatus(service.get(), attribute, kReadingBytes);
-    return done.ok() ? Outcome<float>{done, attribute.getValueFloat()} : Outcome<float>::failed(done);
+    const AttributeResult done =
+        block_io::readZeroedStatus(service.get(), attribute, kReadingBytes);
+    return done.ok() ? Outcome<float>{done, attribute.getValueFloat()}
+                     : Outcome<float>::failed(done);
 }

@@ -6,12 +6,12 @@
 #include <cstdint>
 
 enum class AttributeStatus {
-    Ok,         // the device answered and accepted the request
-    NotOpen,    // no link to send on (never opened, or closed)
-    NoAnswer,   // the request left, no answer came within the wait bound
-    Refused,    // the device answered with a failing return code
-    Malformed,  // an answer came that fits neither success nor refusal
-    Gone,       // hidapi reported the device gone (unplugged)
+    Ok,           // the device answered and accepted the request
+    NotOpen,      // no link to send on (never opened, or closed)
+    NoAnswer,     // the request left, no answer came within the wait bound
+    Refused,      // the device answered with a failing return code
+    Malformed,    // an answer came that fits neither success nor refusal
+    Gone,         // hidapi reported the device gone (unplugged)
     BadArgument,  // refused before anything was sent (a pin, port or width out of range)
 };
 

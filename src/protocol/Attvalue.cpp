@@ -6,16 +6,30 @@ Attvalue::Attvalue() : storage{}, length(1) {}
 
 namespace {
 // The unsigned integer of the same width as a scalar view.
-template <size_t Bytes> struct UintOf;
-template <> struct UintOf<1> { using type = uint8_t; };
-template <> struct UintOf<2> { using type = uint16_t; };
-template <> struct UintOf<4> { using type = uint32_t; };
-template <> struct UintOf<8> { using type = uint64_t; };
+template <size_t Bytes>
+struct UintOf;
+template <>
+struct UintOf<1> {
+    using type = uint8_t;
+};
+template <>
+struct UintOf<2> {
+    using type = uint16_t;
+};
+template <>
+struct UintOf<4> {
+    using type = uint32_t;
+};
+template <>
+struct UintOf<8> {
+    using type = uint64_t;
+};
 }  // namespace
 
 // Numbers are stored least significant byte first whatever the host's byte
 // order, since the value bytes go onto the wire exactly as stored.
-template <typename T> bool Attvalue::storeScalar(T value) {
+template <typename T>
+bool Attvalue::storeScalar(T value) {
     using Bits = typename UintOf<sizeof(T)>::type;
     Bits bits;
     std::memcpy(&bits, &value, sizeof(T));
@@ -26,7 +40,8 @@ template <typename T> bool Attvalue::storeScalar(T value) {
     return false;
 }
 
-template <typename T> T Attvalue::loadScalar() const {
+template <typename T>
+T Attvalue::loadScalar() const {
     using Bits = typename UintOf<sizeof(T)>::type;
     uint64_t bits = 0;
     for (size_t i = 0; i < sizeof(T); ++i) {

@@ -43,8 +43,10 @@ public:
     const uint8_t *rawBytes() const { return storage; }
 
 private:
-    template <typename T> bool storeScalar(T value);
-    template <typename T> T loadScalar() const;
+    template <typename T>
+    bool storeScalar(T value);
+    template <typename T>
+    T loadScalar() const;
 
     // The 32 value bytes, the string terminator at index VALUE_LEN, and room
     // for one whole zero wide character there, so that a reader of the

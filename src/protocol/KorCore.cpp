@@ -66,17 +66,18 @@ Outcome<std::string> KorCore::identity(int attid) {
     }
     CallGuard call(device.get());
     const AttributeResult done = service->read(*text);
-    return done.ok() ? Outcome<std::string>{done, text->getValueStr()} : Outcome<std::string>::failed(done);
+    return done.ok() ? Outcome<std::string>{done, text->getValueStr()}
+                     : Outcome<std::string>::failed(done);
 }
 
 Attribute *KorCore::identityAttribute(int attid) {
     switch (attid) {
-    case ATT_VENDOR_NAME: return &vendorName;
-    case ATT_PRODUCT_NAME: return &productName;
-    case ATT_PRODUCT_REVISION: return &productRevision;
-    case ATT_PRODUCT_SERIAL: return &productSerial;
-    case ATT_FIRM_VERSION: return &firmVersion;
-    default: return nullptr;
+        case ATT_VENDOR_NAME: return &vendorName;
+        case ATT_PRODUCT_NAME: return &productName;
+        case ATT_PRODUCT_REVISION: return &productRevision;
+        case ATT_PRODUCT_SERIAL: return &productSerial;
+        case ATT_FIRM_VERSION: return &firmVersion;
+        default: return nullptr;
     }
 }
 

@@ -106,7 +106,8 @@ AttributeResult KorService::read(Attribute &attribute) {
 AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPacket &answer) {
     std::lock_guard<std::mutex> lock(transactionMutex);
     if (device == nullptr || !device->isOpen()) {
-        return device != nullptr && device->isGone() ? AttributeStatus::Gone : AttributeStatus::NotOpen;
+        return device != nullptr && device->isGone() ? AttributeStatus::Gone
+                                                     : AttributeStatus::NotOpen;
     }
     discardLateAnswer();
     const unsigned long link = device->openGeneration();

@@ -5,9 +5,9 @@
 namespace packet {
 
 namespace {
-constexpr uint8_t kRequestHeaderLen = 4;   // length, opcode, id high, id low
-constexpr uint8_t kLengthBits = 0x3F;      // bits 0-5 of byte 0
-constexpr uint8_t kReservedBits = 0xC0;    // bits 6-7 of byte 0, must be zero
+constexpr uint8_t kRequestHeaderLen = 4;  // length, opcode, id high, id low
+constexpr uint8_t kLengthBits = 0x3F;     // bits 0-5 of byte 0
+constexpr uint8_t kReservedBits = 0xC0;   // bits 6-7 of byte 0, must be zero
 
 void putHeader(uint8_t *out, uint8_t len, uint8_t opcode, uint16_t attid) {
     out[0] = len;
@@ -21,8 +21,8 @@ size_t encodeWrite(const Attribute &attribute, uint8_t *out) {
     // The getters are not const; a copy of the 40-byte value is cheap.
     Attribute source = attribute;
     uint8_t valueLen = source.getValueLength();
-    putHeader(out, static_cast<uint8_t>(valueLen + kRequestHeaderLen),
-              OP_ATT_VALUE_SET, source.getAttid());
+    putHeader(out, static_cast<uint8_t>(valueLen + kRequestHeaderLen), OP_ATT_VALUE_SET,
+              source.getAttid());
     std::memcpy(out + kRequestHeaderLen, source.rawBytes(), valueLen);
     return kRequestHeaderLen + valueLen;
 }

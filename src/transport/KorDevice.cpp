@@ -16,7 +16,8 @@ int openLinks = 0;
 const char kOpenFailed[] = "[ERR] Unable to open device\n";
 
 // Runs one hidapi open function under the state guard and counts the link.
-template <typename Opener> hid_device *openCounted(Opener opener) {
+template <typename Opener>
+hid_device *openCounted(Opener opener) {
     std::lock_guard<std::mutex> lock(hidapi_state::mutex());
     hid_device *opened = opener();
     if (opened != nullptr) {
@@ -45,7 +46,8 @@ bool KorDevice::open(uint16_t vendorId, uint16_t productId, wchar_t *serial) {
     std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
     releaseHandle();
-    return reportFailure(adoptHandle(openCounted([&] { return hid_open(vendorId, productId, serial); })));
+    return reportFailure(
+        adoptHandle(openCounted([&] { return hid_open(vendorId, productId, serial); })));
 }
 
 bool KorDevice::open(char const *path) {

@@ -104,8 +104,7 @@ char *KorDeviceManager::getPathByName(std::string name) {
 char *KorDeviceManager::getPathByNameAndSerial(std::string name, std::string serial) {
     for (hid_device_info *list : deviceLists) {
         for (hid_device_info *record = list; record != nullptr; record = record->next) {
-            if (hasProduct(record, name) &&
-                convertWcharToString(record->serial_number) == serial) {
+            if (hasProduct(record, name) && convertWcharToString(record->serial_number) == serial) {
                 return record->path;
             }
         }
@@ -151,11 +150,10 @@ std::vector<AttachedDevice> listAttachedDevices() {
     std::vector<AttachedDevice> found;
     hid_device_info *list = KorDeviceManager::enumerateAttached();
     for (const hid_device_info *record = list; record != nullptr; record = record->next) {
-        found.push_back(AttachedDevice{record->path == nullptr ? "" : record->path,
-                                       wideToUtf8(record->product_string),
-                                       wideToUtf8(record->serial_number),
-                                       wideToUtf8(record->manufacturer_string),
-                                       record->release_number, record->interface_number});
+        found.push_back(AttachedDevice{
+            record->path == nullptr ? "" : record->path, wideToUtf8(record->product_string),
+            wideToUtf8(record->serial_number), wideToUtf8(record->manufacturer_string),
+            record->release_number, record->interface_number});
     }
     hid_free_enumeration(list);
     return found;

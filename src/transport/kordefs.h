@@ -7,7 +7,7 @@
 #define KORVANE_KORDEFS_H
 
 // ---- Transport: report size and USB identifiers.
-const int BUF_LEN = 65;          // report number + 64 payload bytes
+const int BUF_LEN = 65;  // report number + 64 payload bytes
 const int MAX_STR = 255;
 const int DEFAULT_DEALY = 10;
 const int USB_VID_PIC = 0x04D8;
