@@ -1,36 +1,24 @@
 #include "Attvalue.h"
 
 #include <cstring>
+#include <type_traits>
 
 Attvalue::Attvalue() : storage{}, length(1) {}
 
 namespace {
-// The unsigned integer of the same width as a scalar view.
+// The unsigned integer of the same width as a scalar view (1, 2, 4 or 8
+// bytes).
 template <size_t Bytes>
-struct UintOf;
-template <>
-struct UintOf<1> {
-    using type = uint8_t;
-};
-template <>
-struct UintOf<2> {
-    using type = uint16_t;
-};
-template <>
-struct UintOf<4> {
-    using type = uint32_t;
-};
-template <>
-struct UintOf<8> {
-    using type = uint64_t;
-};
+using UintOf = std::conditional_t<
+    Bytes == 1, uint8_t,
+    std::conditional_t<Bytes == 2, uint16_t, std::conditional_t<Bytes == 4, uint32_t, uint64_t>>>;
 }  // namespace
 
 // Numbers are stored least significant byte first whatever the host's byte
 // order, since the value bytes go onto the wire exactly as stored.
 template <typename T>
 bool Attvalue::storeScalar(T value) {
-    using Bits = typename UintOf<sizeof(T)>::type;
+    using Bits = UintOf<sizeof(T)>;
     Bits bits;
     std::memcpy(&bits, &value, sizeof(T));
     for (size_t i = 0; i < sizeof(T); ++i) {
@@ -42,7 +30,7 @@ bool Attvalue::storeScalar(T value) {
 
 template <typename T>
 T Attvalue::loadScalar() const {
-    using Bits = typename UintOf<sizeof(T)>::type;
+    using Bits = UintOf<sizeof(T)>;
     uint64_t bits = 0;
     for (size_t i = 0; i < sizeof(T); ++i) {
         bits |= static_cast<uint64_t>(storage[i]) << (8 * i);
