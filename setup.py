@@ -1,8 +1,10 @@
-"""Builds the _korvane extension with the project's own CMake build.
+"""Builds the extensions with the project's own CMake build.
 
-setuptools drives the packaging; CMake (with SWIG) builds the module exactly
-as the developers' build does, and the results are copied into the wheel:
-_korvane's shared library and the generated proxy module korvane.py.
+setuptools drives the packaging; CMake (with SWIG and pybind11) builds the
+modules exactly as the developers' build does, and the results are copied
+into the wheel: the module _korvane with its generated proxy module
+korvane.py, the package pykorvane with its binding _core, and the C++ core
+libkorvane that both link.
 """
 import glob
 import os
@@ -15,7 +17,7 @@ from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 # The CMake target that builds the extension module.
-MODULE_TARGET = os.environ.get("KORVANE_CMAKE_TARGET", "_korvane")
+MODULE_TARGETS = ["_korvane", "pykorvane_core"]
 VERSION = "0.1.0"
 
 
@@ -37,7 +39,7 @@ class CMakeBuild(build_ext):
             configure += ["-G", "Ninja"]
         jobs = os.environ.get("KORVANE_BUILD_JOBS", "2")
         subprocess.run(configure, check=True)
-        subprocess.run(["cmake", "--build", build_dir, "--target", MODULE_TARGET, "-j", jobs],
+        subprocess.run(["cmake", "--build", build_dir, "--target", *MODULE_TARGETS, "-j", jobs],
                        check=True)
 
         module_dir = os.path.join(build_dir, "korvane")
@@ -53,6 +55,14 @@ class CMakeBuild(build_ext):
         # (the module finds it through its $ORIGIN run path).
         core = os.path.join(build_dir, "src", "libkorvane.so." + VERSION.split(".")[0])
         shutil.copyfile(os.path.realpath(core), os.path.join(os.path.dirname(target), os.path.basename(core)))
+        # The pykorvane package as the build lays it out (its binding finds
+        # libkorvane one folder up).
+        package = os.path.join(build_dir, "pykorvane", "pykorvane")
+        if not glob.glob(os.path.join(package, "_core*.so")):
+            raise RuntimeError(f"the CMake build left no pykorvane binding in {package}")
+        installed = os.path.join(os.path.dirname(target), "pykorvane")
+        shutil.rmtree(installed, ignore_errors=True)
+        shutil.copytree(package, installed, ignore=shutil.ignore_patterns("__pycache__"))
 
 
 setup(

@@ -73,8 +73,9 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert install.returncode == 0, install.stdout[-3000:] + install.stderr[-3000:]
 
     located = subprocess.run(
-        [str(python), "-c", "import korvane, _korvane, korvane_cli; "
-                            "print(korvane.__file__); print(_korvane.__file__)"],
+        [str(python), "-c", "import korvane, _korvane, pykorvane, pykorvane._core; "
+                            "print(korvane.__file__); print(_korvane.__file__); "
+                            "print(pykorvane.__file__); print(pykorvane._core.__file__)"],
         env=env, cwd=elsewhere, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
     assert located.returncode == 0, located.stderr
     assert all(Path(p).resolve().is_relative_to(venv.resolve()) for p in located.stdout.split())
@@ -93,6 +94,12 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
                             "    assert m.open() is False\nassert not m.isConnected()"],
         env=run_env, cwd=elsewhere, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
     assert with_block.returncode == 0, with_block.stderr
+
+    # The Pythonic package works from the install too.
+    listed = subprocess.run(
+        [str(python), "-c", "import pykorvane\nwith pykorvane.Dmm() as m:\n    print(m.serial, m.voltage)"],
+        env=run_env, cwd=elsewhere, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
+    assert (listed.returncode, listed.stderr, listed.stdout) == (0, "", "DM-0001 5.0\n")
 
 
 def test_udev_rule_matches_the_devices_hidraw_nodes():
