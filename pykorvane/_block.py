@@ -2,10 +2,9 @@
 from __future__ import annotations
 
 import weakref
-from typing import TYPE_CHECKING, Any, ClassVar
+from typing import Any, ClassVar
 
-if TYPE_CHECKING:
-    from .device import Device
+from .device import Device
 
 
 class Block:

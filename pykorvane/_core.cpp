@@ -35,6 +35,12 @@ namespace {
 
 using Released = py::call_guard<py::gil_scoped_release>;
 
+// The classes are plain Python types (metaclass type rather than pybind11's
+// own), so that the typing stub _core.pyi describes them exactly; nothing
+// here relies on what pybind11's metaclass adds (static properties,
+// subclasses written in Python).
+py::metaclass plainType() { return py::metaclass(reinterpret_cast<PyObject *>(&PyType_Type)); }
+
 // (status, return code, nothing)
 using Done = std::tuple<int, int, std::nullopt_t>;
 template <typename T>
@@ -96,7 +102,7 @@ PYBIND11_MODULE(_core, m) {
     m.def("attached_devices", &attachedDevices, Released(),
           "Every attached device of the family: (path, product, serial, manufacturer, release, interface).");
 
-    py::class_<GpioHw>(m, "Gpio", "A connection's GPIO block (pins 0-31).")
+    py::class_<GpioHw>(m, "Gpio", "A connection's GPIO block (pins 0-31).", plainType())
         .def("set_mode",
              [](GpioHw &gpio, uint8_t pin, int mode) {
                  return done(gpio.setMode(pin, static_cast<PinMode>(mode)));
@@ -110,11 +116,11 @@ PYBIND11_MODULE(_core, m) {
         .def("set_levels", [](GpioHw &gpio, uint32_t mask) { return done(gpio.setLevels(mask)); },
              Released(), py::arg("mask"));
 
-    py::class_<AdcHw>(m, "Adc", "A connection's analogue channels (0-7).")
+    py::class_<AdcHw>(m, "Adc", "A connection's analogue channels (0-7).", plainType())
         .def("channel", [](AdcHw &adc, uint8_t n) { return read(adc.channel(n)); }, Released(),
              py::arg("channel"));
 
-    py::class_<I2cHw>(m, "I2c", "A connection's I2C bridge.")
+    py::class_<I2cHw>(m, "I2c", "A connection's I2C bridge.", plainType())
         .def("set_target", [](I2cHw &i2c, uint8_t address) { return done(i2c.setTarget(address)); },
              Released(), py::arg("address"))
         .def("read_register",
@@ -132,7 +138,7 @@ PYBIND11_MODULE(_core, m) {
 
     // Destruction waits for calls other threads make on the connection; it
     // can only run once no Python call holds the object, so it keeps the lock.
-    py::class_<KorCore>(m, "Connection", "One connection to one device.")
+    py::class_<KorCore>(m, "Connection", "One connection to one device.", plainType())
         .def("connect", [](KorCore &core, const std::string &path) { return static_cast<int>(core.connect(path)); },
              Released(), py::arg("path"))
         .def("identity", [](KorCore &core, int attid) { return read(core.identity(attid)); }, Released(),
@@ -144,13 +150,13 @@ PYBIND11_MODULE(_core, m) {
     // model alive (reference_internal).
     const auto member = py::return_value_policy::reference_internal;
 
-    py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.")
+    py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.", plainType())
         .def(py::init<>())
         .def_property_readonly("gpio", [](Vanta &v) -> GpioHw & { return v.gpiohw; }, member)
         .def_property_readonly("adc", [](Vanta &v) -> AdcHw & { return v.adchw; }, member)
         .def_property_readonly("i2c", [](Vanta &v) -> I2cHw & { return v.i2chw; }, member);
 
-    py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.")
+    py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.", plainType())
         .def(py::init<>())
         .def_property_readonly("gpio", [](Brondel &b) -> GpioHw & { return b.gpiohw; }, member)
         .def("port_mask", [](Brondel &b) { return read(b.portMask()); }, Released())
@@ -159,7 +165,7 @@ PYBIND11_MODULE(_core, m) {
         .def("set_port", [](Brondel &b, uint32_t port, bool on) { return done(b.setPort(port, on)); },
              Released(), py::arg("port"), py::arg("on"));
 
-    py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.")
+    py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.", plainType())
         .def(py::init<>())
         .def_property_readonly("i2c", [](Dmm &d) -> I2cHw & { return d.i2chw; }, member)
         .def("voltage", [](Dmm &d) { return read(d.voltageReading()); }, Released())

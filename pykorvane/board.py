@@ -24,7 +24,9 @@ class Vanta(Device):
     """
 
     PRODUCT = "Vanta"
-    _CORE = _core.Vanta
+
+    def _new_core(self) -> _core.Vanta:
+        return _core.Vanta()
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         super().__init__(serial, path=path)

@@ -2,7 +2,7 @@
 context management and the identity texts."""
 from __future__ import annotations
 
-from typing import Any, ClassVar, Optional, Self, Type
+from typing import Any, ClassVar, Optional, Self
 
 from . import _args, _core
 from .discovery import DeviceInfo, devices
@@ -23,15 +23,18 @@ class Device:
 
     #: The product string of the model.
     PRODUCT: ClassVar[str] = ""
-    _CORE: ClassVar[Type[_core.Connection]] = _core.Connection
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         if serial is not None and path is not None:
             raise ValueError("give serial or path, not both")
         self._wanted_serial = None if serial is None else _args.text("serial", serial)
         self._wanted_path = None if path is None else _args.text("path", path)
-        self._core: Any = self._CORE()
+        self._core: Any = self._new_core()
         self._info: Optional[DeviceInfo] = None
+
+    def _new_core(self) -> _core.Connection:
+        """The binding's connection object of the model (closed)."""
+        raise NotImplementedError("Device is the base of Vanta, Brondel and Dmm")
 
     # -- opening and closing
 

@@ -23,10 +23,12 @@ class Brondel(Device):
     """
 
     PRODUCT = "Brondel HUB"
-    _CORE = _core.Brondel
 
     #: Number of ports.
     PORTS = 32
+
+    def _new_core(self) -> _core.Brondel:
+        return _core.Brondel()
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         super().__init__(serial, path=path)

@@ -2,14 +2,12 @@
 bus scans."""
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, List, Optional
+from typing import Any, List, Optional
 
 from . import _args
 from ._block import Block
+from .device import Device
 from .errors import check
-
-if TYPE_CHECKING:
-    from .device import Device
 
 __all__ = ["I2c"]
 

@@ -2,7 +2,8 @@
 registers of its measuring chip behind its I2C bridge."""
 from __future__ import annotations
 
-from typing import Dict, NamedTuple, Optional
+import typing
+from typing import Dict, Optional
 
 from . import _core
 from .device import Device
@@ -12,7 +13,7 @@ from .i2c import I2c
 __all__ = ["Dmm", "CalibrationOffsets"]
 
 
-class CalibrationOffsets(NamedTuple):
+class CalibrationOffsets(typing.NamedTuple):
     """The meter's four calibration offsets (signed, in the meter's steps)."""
 
     low_current: int
@@ -34,10 +35,12 @@ class Dmm(Device):
     """
 
     PRODUCT = "DMM"
-    _CORE = _core.Dmm
 
     #: The registers ``registers()`` reads: 0x00 to 0x11.
     REGISTERS = range(0x00, 0x12)
+
+    def _new_core(self) -> _core.Dmm:
+        return _core.Dmm()
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         super().__init__(serial, path=path)
