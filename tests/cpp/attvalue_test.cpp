@@ -82,7 +82,8 @@ TEST_P(AttvalueText, StoresUpTo31Characters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, AttvalueText,
-                         ::testing::Values(TextCase{"", false}, TextCase{std::string(31, 'x'), false},
+                         ::testing::Values(TextCase{"", false},
+                                           TextCase{std::string(31, 'x'), false},
                                            TextCase{std::string(32, 'x'), true},
                                            TextCase{std::string(40, 'x'), true},
                                            TextCase{"\xC3\xA9", false}));
@@ -121,7 +122,8 @@ TEST(Attvalue, WideViewEndsInsideTheStorage) {
     // placed right after them.
     const wchar_t *wide = value.getValueU8str();
     EXPECT_EQ(VALUE_LEN / sizeof(wchar_t), std::wcslen(wide));
-    EXPECT_EQ(std::string(VALUE_LEN / sizeof(wchar_t), 'A'), convertWcharToString(value.getValueU8str()));
+    EXPECT_EQ(std::string(VALUE_LEN / sizeof(wchar_t), 'A'),
+              convertWcharToString(value.getValueU8str()));
 }
 
 TEST(Attribute, CopyKeepsIdAndValue) {

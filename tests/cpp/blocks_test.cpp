@@ -13,9 +13,7 @@ const uint16_t kLevels = ATT_GPIO0_BASE + ATT_GPIO_RW;
 const uint16_t kRegAddr = ATT_IC20_BASE + ATT_I2C_REG_ADDR;
 const uint16_t kData2 = ATT_IC20_BASE + ATT_I2C_RW_2BYTE;
 
-Bytes le32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
+Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 Bytes readAnswer(const Bytes &value) {
     Bytes answer(3 + value.size());
@@ -79,16 +77,38 @@ TEST_P(GpioPinMode, SendsTheExactSequence) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, GpioPinMode,
     ::testing::Values(
-        PinModeCase{"output", 5, OUTPUT_PIN, 0xFFFFFFFF, 0, false,
+        PinModeCase{"output",
+                    5,
+                    OUTPUT_PIN,
+                    0xFFFFFFFF,
+                    0,
+                    false,
                     {readOf(kDir), writeOf(kDir, {0xDF, 0xFF, 0xFF, 0xFF})}},
-        PinModeCase{"output_pin31", 31, OUTPUT_PIN, 0xFFFFFFFF, 0, false,
+        PinModeCase{"output_pin31",
+                    31,
+                    OUTPUT_PIN,
+                    0xFFFFFFFF,
+                    0,
+                    false,
                     {readOf(kDir), writeOf(kDir, {0xFF, 0xFF, 0xFF, 0x7F})}},
-        PinModeCase{"pullup", 5, INPUT_PULLUP_PIN, 0, 0, false,
-                    {readOf(kDir), readOf(kPullUp), writeOf(kPullUp, le32(0x20)), writeOf(kDir, le32(0x20))}},
-        PinModeCase{"input", 5, INPUT_PIN, 0x01, 0xFFFFFFFF, false,
+        PinModeCase{"pullup",
+                    5,
+                    INPUT_PULLUP_PIN,
+                    0,
+                    0,
+                    false,
+                    {readOf(kDir), readOf(kPullUp), writeOf(kPullUp, le32(0x20)),
+                     writeOf(kDir, le32(0x20))}},
+        PinModeCase{"input",
+                    5,
+                    INPUT_PIN,
+                    0x01,
+                    0xFFFFFFFF,
+                    false,
                     {readOf(kDir), readOf(kPullUp), writeOf(kPullUp, le32(0xFFFFFFDF)),
                      writeOf(kDir, le32(0x21))}},
-        PinModeCase{"pulldown_refused", 5, INPUT_PULLDOWN_PIN, 0, 0, true, {readOf(kDir), readOf(kPullUp)}},
+        PinModeCase{
+            "pulldown_refused", 5, INPUT_PULLDOWN_PIN, 0, 0, true, {readOf(kDir), readOf(kPullUp)}},
         PinModeCase{"unknown_mode", 5, 7, 0, 0, true, {readOf(kDir), readOf(kPullUp)}},
         PinModeCase{"pin32", 32, OUTPUT_PIN, 0, 0, true, {}},
         PinModeCase{"pin255", 255, INPUT_PIN, 0, 0, true, {}}),
@@ -105,7 +125,8 @@ TEST_F(Blocks, PinModeStopsAtTheFirstFailure) {
     setRawAnswer(dev, kPullUp, readAnswer(le32(0)));
     emu_log_clear(dev);
     EXPECT_TRUE(gpio->pinMode(5, INPUT_PULLUP_PIN));
-    EXPECT_EQ((std::vector<Request>{readOf(kDir), readOf(kPullUp), writeOf(kPullUp, le32(0x20))}), requests(dev));
+    EXPECT_EQ((std::vector<Request>{readOf(kDir), readOf(kPullUp), writeOf(kPullUp, le32(0x20))}),
+              requests(dev));
     emu_set_raw_answer(dev, kPullUp, nullptr, -1);
 
     // Direction write refused after the pull-up was written: the pull-up stays.
@@ -123,7 +144,8 @@ TEST_F(Blocks, WholeMaskWriteAndRead) {
     EXPECT_FALSE(gpio->write(0x12345678));
     std::vector<Bytes> reports = hostReports(dev);
     ASSERT_EQ(1u, reports.size());
-    EXPECT_EQ((Bytes{0x08, 0x12, 0x12, 0x03, 0x78, 0x56, 0x34, 0x12}), Bytes(reports[0].begin(), reports[0].begin() + 8));
+    EXPECT_EQ((Bytes{0x08, 0x12, 0x12, 0x03, 0x78, 0x56, 0x34, 0x12}),
+              Bytes(reports[0].begin(), reports[0].begin() + 8));
 
     setRawAnswer(dev, kLevels, readAnswer({0x00, 0x00, 0x00, 0x80}));
     EXPECT_EQ(0x80000000u, gpio->read());
@@ -155,14 +177,16 @@ TEST_F(Blocks, DigitalWriteWorksFromTheCache) {
     // Before any successful read the cached upper bytes are zero.
     emu_set_fail_attribute(dev, kLevels, 1);
     EXPECT_TRUE(gpio->digitalWrite(9, true));
-    EXPECT_EQ((std::vector<Request>{readOf(kLevels), writeOf(kLevels, le32(0x200))}), requests(dev));
+    EXPECT_EQ((std::vector<Request>{readOf(kLevels), writeOf(kLevels, le32(0x200))}),
+              requests(dev));
 
     emu_set_fail_attribute(dev, kLevels, 0);
     setAttribute(dev, kDir, le32(0));  // all outputs: levels read back the latch
     setAttribute(dev, kLevels, le32(0xF000));
     emu_log_clear(dev);
     EXPECT_FALSE(gpio->digitalWrite(3, true));
-    EXPECT_EQ((std::vector<Request>{readOf(kLevels), writeOf(kLevels, le32(0xF008))}), requests(dev));
+    EXPECT_EQ((std::vector<Request>{readOf(kLevels), writeOf(kLevels, le32(0xF008))}),
+              requests(dev));
 
     // A failed read leaves the cache as it was; a failed write keeps its bit.
     emu_set_fail_attribute(dev, kLevels, 1);
@@ -170,9 +194,10 @@ TEST_F(Blocks, DigitalWriteWorksFromTheCache) {
     EXPECT_EQ(0xFFFFFFFFu, gpio->read());
     EXPECT_TRUE(gpio->digitalWrite(0, true));
     EXPECT_TRUE(gpio->digitalWrite(1, true));
-    EXPECT_EQ((std::vector<Request>{readOf(kLevels), readOf(kLevels), writeOf(kLevels, le32(0xF009)),
-                                    readOf(kLevels), writeOf(kLevels, le32(0xF00B))}),
-              requests(dev));
+    EXPECT_EQ(
+        (std::vector<Request>{readOf(kLevels), readOf(kLevels), writeOf(kLevels, le32(0xF009)),
+                              readOf(kLevels), writeOf(kLevels, le32(0xF00B))}),
+        requests(dev));
 
     emu_log_clear(dev);
     EXPECT_TRUE(gpio->digitalWrite(32, true));
@@ -213,7 +238,8 @@ TEST_F(Blocks, I2cRegisterAccess) {
     emu_set_i2c_register(dev, 0x40, 0x06, 0x1234);
     EXPECT_EQ(0x1234, i2c->read2byte(0x06));
     EXPECT_EQ((std::vector<Request>{writeOf(ATT_IC20_BASE, {0x40}), writeOf(kRegAddr, {0x05}),
-                                    writeOf(kData2, {0xCD, 0xAB}), writeOf(kRegAddr, {0x06}), readOf(kData2)}),
+                                    writeOf(kData2, {0xCD, 0xAB}), writeOf(kRegAddr, {0x06}),
+                                    readOf(kData2)}),
               requests(dev));
 }
 
@@ -221,7 +247,8 @@ TEST_F(Blocks, I2cRegisterAddressFailureStopsTheAccess) {
     emu_set_fail_attribute(dev, kRegAddr, 1);
     EXPECT_EQ(0, i2c->read2byte(0x05));
     EXPECT_TRUE(i2c->write2byte(0x05, 0x1111));
-    EXPECT_EQ((std::vector<Request>{writeOf(kRegAddr, {0x05}), writeOf(kRegAddr, {0x05})}), requests(dev));
+    EXPECT_EQ((std::vector<Request>{writeOf(kRegAddr, {0x05}), writeOf(kRegAddr, {0x05})}),
+              requests(dev));
 
     emu_set_fail_attribute(dev, kRegAddr, 0);
     emu_set_fail_attribute(dev, kData2, 1);

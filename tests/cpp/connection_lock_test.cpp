@@ -135,15 +135,18 @@ TEST_P(TransactionStatus, ReadsAndWritesSayHowTheyEnded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, TransactionStatus,
-    testing::Values(
-        StatusCase{"answered", [](int) {}, AttributeStatus::Ok, RC_OK},
-        StatusCase{"not_open", [](int) {}, AttributeStatus::NotOpen, 0},
-        StatusCase{"refused", [](int dev) { emu_set_fail_attribute(dev, kPlain, 1); },
-                   AttributeStatus::Refused, RC_FAIL},
-        StatusCase{"malformed", [](int dev) { setRawAnswer(dev, kPlain, {0x43, 0x13, 0x01}); },
-                   AttributeStatus::Malformed, 0},
-        StatusCase{"no_answer", [](int dev) { emu_set_mute(dev, 1); }, AttributeStatus::NoAnswer, 0},
-        StatusCase{"gone", [](int dev) { emu_unplug(dev); }, AttributeStatus::Gone, 0}),
+    testing::Values(StatusCase{"answered", [](int) {}, AttributeStatus::Ok, RC_OK},
+                    StatusCase{"not_open", [](int) {}, AttributeStatus::NotOpen, 0},
+                    StatusCase{"refused", [](int dev) { emu_set_fail_attribute(dev, kPlain, 1); },
+                               AttributeStatus::Refused, RC_FAIL},
+                    StatusCase{"malformed",
+                               [](int dev) {
+                                   setRawAnswer(dev, kPlain, {0x43, 0x13, 0x01});
+                               },
+                               AttributeStatus::Malformed, 0},
+                    StatusCase{"no_answer", [](int dev) { emu_set_mute(dev, 1); },
+                               AttributeStatus::NoAnswer, 0},
+                    StatusCase{"gone", [](int dev) { emu_unplug(dev); }, AttributeStatus::Gone, 0}),
     [](const testing::TestParamInfo<StatusCase> &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -33,8 +33,10 @@ TEST_F(Core, OpenReadsTheFiveIdentityAttributesInOrder) {
     KorCore core;
     ASSERT_FALSE(core.openPath("/dev/emu-a"));
     EXPECT_TRUE(core.isConnected());
-    EXPECT_EQ((std::vector<std::string>{"Korvane", "Vanta", "A1", "VT-0001", "1.0.0"}), identity(core));
-    EXPECT_EQ((std::vector<Request>{readOf(0), readOf(1), readOf(2), readOf(3), readOf(4)}), requests(dev));
+    EXPECT_EQ((std::vector<std::string>{"Korvane", "Vanta", "A1", "VT-0001", "1.0.0"}),
+              identity(core));
+    EXPECT_EQ((std::vector<Request>{readOf(0), readOf(1), readOf(2), readOf(3), readOf(4)}),
+              requests(dev));
 }
 
 TEST_F(Core, OpenFailures) {

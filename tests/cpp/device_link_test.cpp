@@ -45,8 +45,10 @@ TEST_F(DeviceLink, OpenFormsFindTheirDevice) {
         int expectedDevice;
     } cases[] = {
         {"ids", [](KorDevice &d, wchar_t *) { return d.open(USB_VID_PIC, USB_PID_PIC); }, first},
-        {"ids and null serial", [](KorDevice &d, wchar_t *) { return d.open(USB_VID_PIC, USB_PID_PIC, nullptr); }, first},
-        {"ids and serial", [](KorDevice &d, wchar_t *s) { return d.open(USB_VID_PIC, USB_PID_PIC, s); }, second},
+        {"ids and null serial",
+         [](KorDevice &d, wchar_t *) { return d.open(USB_VID_PIC, USB_PID_PIC, nullptr); }, first},
+        {"ids and serial",
+         [](KorDevice &d, wchar_t *s) { return d.open(USB_VID_PIC, USB_PID_PIC, s); }, second},
         {"path", [](KorDevice &d, wchar_t *) { return d.open("/dev/emu-b"); }, second},
     };
     for (const Case &c : cases) {

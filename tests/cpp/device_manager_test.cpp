@@ -36,11 +36,9 @@ TEST_F(DeviceManager, CountsListsAndLooksUpByNameAndSerial) {
         const char *serial;
         const char *path;  // null: none
     } lookups[] = {
-        {"Vanta", "VT-2", "/dev/emu-b"},
-        {"Vanta", "VT-1", "/dev/emu-a"},
+        {"Vanta", "VT-2", "/dev/emu-b"}, {"Vanta", "VT-1", "/dev/emu-a"},
         {"Vanta", "SHARED", nullptr},  // another model's serial
-        {"DMM", "SHARED", "/dev/emu-m"},
-        {"Vanta", "VT-", nullptr},
+        {"DMM", "SHARED", "/dev/emu-m"}, {"Vanta", "VT-", nullptr},
         {"Vanta", "", nullptr},
     };
     for (const Lookup &lookup : lookups) {

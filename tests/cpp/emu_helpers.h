@@ -37,7 +37,9 @@ inline void PrintTo(const Request &request, std::ostream *out) {
 }
 
 inline Request readOf(uint16_t attid) { return Request{0x13, attid, {}}; }
-inline Request writeOf(uint16_t attid, Bytes value) { return Request{0x12, attid, std::move(value)}; }
+inline Request writeOf(uint16_t attid, Bytes value) {
+    return Request{0x12, attid, std::move(value)};
+}
 
 // Calls visit(entry) for each log entry of a report from the host, in order.
 template <typename Visit>

@@ -19,7 +19,8 @@ thread_local int probeDepth = 0;
 
 void countRead(hid_device *device) {
     const hid_device_info *info = hid_get_device_info(device);
-    if (info == nullptr || info->path == nullptr) return;
+    if (info == nullptr || info->path == nullptr)
+        return;
     {
         std::lock_guard<std::mutex> lock(probeMutex);
         ++readsByPath[info->path];
@@ -38,7 +39,8 @@ int probed(hid_device *device, Call call) {
     ++probeDepth;
     const int got = call();
     --probeDepth;
-    if (got > 0 && probeDepth == 0) countRead(device);
+    if (got > 0 && probeDepth == 0)
+        countRead(device);
     return got;
 }
 
@@ -48,14 +50,16 @@ extern "C" int hid_read_timeout(hid_device *device, unsigned char *data, size_t 
                                 int milliseconds) {
     using Read = int (*)(hid_device *, unsigned char *, size_t, int);
     static const Read real = next<Read>("hid_read_timeout");
-    if (real == nullptr) return -1;
+    if (real == nullptr)
+        return -1;
     return probed(device, [&] { return real(device, data, length, milliseconds); });
 }
 
 extern "C" int hid_read(hid_device *device, unsigned char *data, size_t length) {
     using Read = int (*)(hid_device *, unsigned char *, size_t);
     static const Read real = next<Read>("hid_read");
-    if (real == nullptr) return -1;
+    if (real == nullptr)
+        return -1;
     return probed(device, [&] { return real(device, data, length); });
 }
 

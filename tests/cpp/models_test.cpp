@@ -14,9 +14,7 @@ namespace {
 const uint16_t kLevels = ATT_GPIO0_BASE + ATT_GPIO_RW;
 const uint16_t kDir = ATT_GPIO0_BASE + ATT_GPIO_INOUT_MODE;
 
-Bytes le32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
+Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 class Models : public EmuTest {};
 
@@ -102,8 +100,9 @@ TEST_F(Models, VantaBlocksUseTheBoardsAttributes) {
     EXPECT_EQ(4660u, board.adchw.analogRead(3));
     EXPECT_FALSE(board.i2chw.setI2cDeviceAddr(0x40));
     EXPECT_FALSE(board.gpiohw.write(1));
-    EXPECT_EQ((std::vector<Request>{readOf(0x1303), writeOf(0x1400, {0x40}), writeOf(kLevels, le32(1))}),
-              requests(dev));
+    EXPECT_EQ(
+        (std::vector<Request>{readOf(0x1303), writeOf(0x1400, {0x40}), writeOf(kLevels, le32(1))}),
+        requests(dev));
 }
 
 TEST_F(Models, BlockAssignmentKeepsTheBoardWorking) {
@@ -137,7 +136,8 @@ TEST_F(Models, HubPortSwitching) {
     EXPECT_FALSE(hub.enableUsbPort(1));
     std::vector<Bytes> reports = hostReports(dev);
     ASSERT_EQ(1u, reports.size());
-    EXPECT_EQ((Bytes{0x08, 0x12, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00}), Bytes(reports[0].begin(), reports[0].begin() + 8));
+    EXPECT_EQ((Bytes{0x08, 0x12, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00}),
+              Bytes(reports[0].begin(), reports[0].begin() + 8));
     EXPECT_FALSE(hub.enableUsbPort(3));
     EXPECT_FALSE(hub.enableUsbPort(32));
     EXPECT_FALSE(hub.disableUsbPort(32));
@@ -147,8 +147,8 @@ TEST_F(Models, HubPortSwitching) {
     const uint16_t port = ATT_USB_PORT_CTRL;
     EXPECT_EQ((std::vector<Request>{writeOf(port, le32(0x01)), writeOf(port, le32(0x05)),
                                     writeOf(port, le32(0x80000005)), writeOf(port, le32(0x05)),
-                                    writeOf(port, le32(0xFFFFFFFF)), writeOf(port, le32(0xFFFFFFFD)),
-                                    writeOf(port, le32(0))}),
+                                    writeOf(port, le32(0xFFFFFFFF)),
+                                    writeOf(port, le32(0xFFFFFFFD)), writeOf(port, le32(0))}),
               requests(dev));
 
     emu_log_clear(dev);
@@ -199,13 +199,16 @@ TEST_F(Models, MeterReadingsAndCalibration) {
     EXPECT_FALSE(meter.calibration());
     EXPECT_EQ(1, emu_calibration_count(dev));
     std::vector<Bytes> reports = hostReports(dev);
-    EXPECT_EQ((Bytes{0x08, 0x12, 0x81, 0x00, 0x00, 0x00, 0x00, 0x00}), Bytes(reports.back().begin(), reports.back().begin() + 8));
+    EXPECT_EQ((Bytes{0x08, 0x12, 0x81, 0x00, 0x00, 0x00, 0x00, 0x00}),
+              Bytes(reports.back().begin(), reports.back().begin() + 8));
 
     emu_set_calibration(dev, -2, 3, 0, -128);
-    EXPECT_EQ("LOW_CURRENT_OFFSET: -2\nHIGH_CURRENT_OFFSET: 3\nLOW_VOLTAGE_OFFSET: 0\nHIGH_VOLTAGE_OFFSET: -128\n",
-              meter.getCalibrationData());
-    EXPECT_EQ((std::vector<Request>{readOf(ATT_VOLTAGE), readOf(ATT_CURRENT), writeOf(ATT_CALIBRATION, le32(0)),
-                                    readOf(ATT_CALIBRATION)}),
+    EXPECT_EQ(
+        "LOW_CURRENT_OFFSET: -2\nHIGH_CURRENT_OFFSET: 3\nLOW_VOLTAGE_OFFSET: "
+        "0\nHIGH_VOLTAGE_OFFSET: -128\n",
+        meter.getCalibrationData());
+    EXPECT_EQ((std::vector<Request>{readOf(ATT_VOLTAGE), readOf(ATT_CURRENT),
+                                    writeOf(ATT_CALIBRATION, le32(0)), readOf(ATT_CALIBRATION)}),
               requests(dev));
 }
 
@@ -252,7 +255,8 @@ TEST_F(Models, MeterRegisterDumpAndDieId) {
 
     emu_set_fail_attribute(dev, ATT_IC20_BASE + ATT_I2C_RW_2BYTE, 1);
     std::string expected;
-    const char *labels[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c", "d", "e", "f", "10", "11"};
+    const char *labels[] = {"0", "1", "2", "3", "4", "5", "6", "7",  "8",
+                            "9", "a", "b", "c", "d", "e", "f", "10", "11"};
     for (const char *label : labels) {
         expected += std::string(label) + ": 0x0\n";
     }
@@ -294,8 +298,8 @@ TEST_F(Handles, PinForwardsToTheBoardsGpio) {
     EXPECT_FALSE(pin.value());
     EXPECT_FALSE(pin.value(true));
     EXPECT_EQ((std::vector<Request>{readOf(kLevels), writeOf(kLevels, le32(0x20)), readOf(kLevels),
-                                    readOf(kLevels), writeOf(kLevels, le32(0)), readOf(kLevels), readOf(kLevels),
-                                    writeOf(kLevels, le32(0x20))}),
+                                    readOf(kLevels), writeOf(kLevels, le32(0)), readOf(kLevels),
+                                    readOf(kLevels), writeOf(kLevels, le32(0x20))}),
               requests(dev));
 }
 

@@ -87,12 +87,17 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadAnswerCase{"write_echo", {0x03, 0x12, 0x01}, false, 0},
                       ReadAnswerCase{"length_below_3", {0x02, 0x13, 0x01}, true, 255},
                       ReadAnswerCase{"33_bytes", {0x24, 0x13, 0x01}, true, 33}),
-    [](const ::testing::TestParamInfo<ReadAnswerCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ReadAnswerCase> &info) {
+        return std::string(info.param.name);
+    });
 
 TEST(PacketCodec, WriteAnswerNeedsExactly031201) {
     const Bytes accepted = {0x03, 0x12, 0x01};
-    const std::vector<Bytes> refused = {
-        {0x03, 0x12, 0x00}, {0x04, 0x12, 0x01}, {0x03, 0x13, 0x01}, {0x43, 0x12, 0x01}, {0x03, 0xA0, 0x01}};
+    const std::vector<Bytes> refused = {{0x03, 0x12, 0x00},
+                                        {0x04, 0x12, 0x01},
+                                        {0x03, 0x13, 0x01},
+                                        {0x43, 0x12, 0x01},
+                                        {0x03, 0xA0, 0x01}};
     korPacket received{};
     std::copy(accepted.begin(), accepted.end(), received.dat);
     EXPECT_TRUE(packet::isWriteOk(received.dat));

@@ -114,14 +114,17 @@ TEST(PacketQueue, ProducerAndConsumerKeepOrderWithoutLoss) {
             p.dat[0] = static_cast<uint8_t>(i);
             p.dat[1] = static_cast<uint8_t>(i >> 8);
             queue.push(p);
-            if (queue.size() > PacketQueue::kCapacity) overfull = true;
+            if (queue.size() > PacketQueue::kCapacity)
+                overfull = true;
         }
     });
     int next = 0;
     for (; next < kPackets; ++next) {
         korPacket out{};
-        if (!queue.pop(out, milliseconds(10000))) break;
-        if (out.dat[0] + (out.dat[1] << 8) != next) break;
+        if (!queue.pop(out, milliseconds(10000)))
+            break;
+        if (out.dat[0] + (out.dat[1] << 8) != next)
+            break;
     }
     producer.join();
     EXPECT_EQ(kPackets, next);

@@ -30,15 +30,21 @@ struct LifecycleCase {
 template <typename Model>
 std::string cycleOf(bool closeBeforeDelete, int threadsBefore) {
     auto model = std::make_unique<Model>();
-    if (reliability::threadCount() != threadsBefore + 1) return "no receive thread while alive";
-    if (model->open()) return "open failed";
-    if (!model->isConnected()) return "not connected after open";
-    if (emu_open_handle_count() != 1) return "open did not hold exactly one handle";
-    if (closeBeforeDelete && model->close()) return "close failed";
+    if (reliability::threadCount() != threadsBefore + 1)
+        return "no receive thread while alive";
+    if (model->open())
+        return "open failed";
+    if (!model->isConnected())
+        return "not connected after open";
+    if (emu_open_handle_count() != 1)
+        return "open did not hold exactly one handle";
+    if (closeBeforeDelete && model->close())
+        return "close failed";
     model.reset();  // a model destroyed while open closes its link itself
     if (reliability::threadCountSettledTo(threadsBefore) != threadsBefore)
         return "receive thread outlived its model";
-    if (emu_open_handle_count() != 0) return "handle left open";
+    if (emu_open_handle_count() != 0)
+        return "handle left open";
     return "";
 }
 
@@ -59,14 +65,15 @@ TEST_P(ReliabilityLifecycle, ThreadsHandlesAndMemoryReturn) {
         const std::string problem = param.cycle(i % 2 == 0, threadsBefore);
         ASSERT_EQ(problem, "") << param.model << " cycle " << i;
         emu_log_clear(device);  // the emulator's traffic log is not the library's memory
-        if (i + 1 == std::min(kWarmupCycles, cycles)) residentAfterWarmup = reliability::residentBytes();
+        if (i + 1 == std::min(kWarmupCycles, cycles))
+            residentAfterWarmup = reliability::residentBytes();
     }
     const long growth = reliability::residentBytes() - residentAfterWarmup;
-    std::printf("[lifecycle] %s: %ld cycles in %.1f s, threads %d -> %d, open handles %d, "
-                "resident growth %ld KiB\n",
-                param.model, cycles, watch.seconds(), threadsBefore,
-                reliability::threadCountSettledTo(threadsBefore),
-                emu_open_handle_count(), growth / 1024);
+    std::printf(
+        "[lifecycle] %s: %ld cycles in %.1f s, threads %d -> %d, open handles %d, "
+        "resident growth %ld KiB\n",
+        param.model, cycles, watch.seconds(), threadsBefore,
+        reliability::threadCountSettledTo(threadsBefore), emu_open_handle_count(), growth / 1024);
     EXPECT_EQ(reliability::threadCountSettledTo(threadsBefore), threadsBefore);
     EXPECT_EQ(emu_open_handle_count(), 0);
     if (reliability::kResidentSizeMeaningful) {

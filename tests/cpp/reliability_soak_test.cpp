@@ -42,8 +42,8 @@ constexpr uint32_t kUntouched = 0xA5A5A5A5u;
 const std::vector<std::vector<uint8_t>> kMalformedAnswers = {
     {0x43, 0x13, 0x01, 1, 2, 3, 4},  // reserved length bit 6 set
     {0x02, 0x13, 0x01},              // length below the answer header
-    {0x24, 0x13, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
-     18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33},  // 33 bytes
+    {0x24, 0x13, 0x01, 1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
+     16,   17,   18,   19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33},  // 33 bytes
     {0x03, 0x11, 0x01},              // opcode of neither request
     {0x04, 0x12, 0x01, 0x00},        // write echo with a wrong length
     {0x07, 0x13, 0x02, 1, 2, 3, 4},  // unknown return code
@@ -94,13 +94,15 @@ public:
                 lateAnswer();
             }
             step(static_cast<Step>(pick(rng)));
-            if (++transactions % 1000 == 0) emu_log_clear(device);
+            if (++transactions % 1000 == 0)
+                emu_log_clear(device);
         }
     }
 
     // After the run: every attribute reads back what the device holds.
     void verifyPairing() {
-        for (int k = 0; k < kGoodAttributes; ++k) expectRead(k, "final read");
+        for (int k = 0; k < kGoodAttributes; ++k)
+            expectRead(k, "final read");
     }
 
     long transactions = 0;
@@ -124,7 +126,8 @@ private:
         uint8_t bytes[64] = {};
         const int len = emu_get_attribute(device, attid, bytes, sizeof bytes);
         uint32_t value = 0;
-        if (len >= 4) std::memcpy(&value, bytes, sizeof value);
+        if (len >= 4)
+            std::memcpy(&value, bytes, sizeof value);
         return value;
     }
 
@@ -149,7 +152,8 @@ private:
     void expectRefusedRead(uint16_t attid, const char *what) {
         Attribute attribute(attid, 0, 0);
         attribute.setValue(kUntouched);
-        if (!service.readAttribute(&attribute)) problem(std::string(what) + ": read succeeded");
+        if (!service.readAttribute(&attribute))
+            problem(std::string(what) + ": read succeeded");
         if (attribute.getValueLength() != 4 || attribute.getValueUint32() != kUntouched)
             problem(std::string(what) + ": failed read changed the attribute");
     }
@@ -158,7 +162,8 @@ private:
         const uint32_t before = deviceValue(attid);
         Attribute attribute(attid, 0, 0);
         attribute.setValue(static_cast<uint32_t>(rng()));
-        if (!service.writeAttribute(attribute)) problem(std::string(what) + ": write succeeded");
+        if (!service.writeAttribute(attribute))
+            problem(std::string(what) + ": write succeeded");
         if (deviceValue(attid) != before && attid == kFailingAttid)
             problem("refused write changed the device's value");
     }
@@ -168,48 +173,38 @@ private:
         const uint16_t malformed =
             static_cast<uint16_t>(kMalformedBase + rng() % kMalformedAnswers.size());
         switch (kind) {
-        case Step::ReadGood:
-            expectRead(k, "read");
-            break;
-        case Step::WriteGood: {
-            const uint32_t value = tagged(k, static_cast<uint32_t>(rng()));
-            Attribute attribute(static_cast<uint16_t>(kGoodBase + k), 0, 0);
-            attribute.setValue(value);
-            if (service.writeAttribute(attribute)) {
-                problem("write of a served attribute failed");
-            } else {
-                model[k] = value;
-                if (deviceValue(static_cast<uint16_t>(kGoodBase + k)) != value)
-                    problem("confirmed write did not reach the device");
+            case Step::ReadGood: expectRead(k, "read"); break;
+            case Step::WriteGood: {
+                const uint32_t value = tagged(k, static_cast<uint32_t>(rng()));
+                Attribute attribute(static_cast<uint16_t>(kGoodBase + k), 0, 0);
+                attribute.setValue(value);
+                if (service.writeAttribute(attribute)) {
+                    problem("write of a served attribute failed");
+                } else {
+                    model[k] = value;
+                    if (deviceValue(static_cast<uint16_t>(kGoodBase + k)) != value)
+                        problem("confirmed write did not reach the device");
+                }
+                break;
             }
-            break;
-        }
-        case Step::ReadFailing:
-            expectRefusedRead(kFailingAttid, "RC_FAIL attribute");
-            break;
-        case Step::WriteFailing:
-            expectRefusedWrite(kFailingAttid, "RC_FAIL attribute");
-            break;
-        case Step::ReadMalformed:
-            expectRefusedRead(malformed, "malformed answer");
-            break;
-        case Step::WriteMalformed:
-            expectRefusedWrite(malformed, "malformed answer");
-            break;
-        case Step::NotifiedRead:
-            emu_set_notifications_before_answer(device, 1 + static_cast<int>(rng() % 3));
-            expectRead(k, "read after notifications");
-            emu_set_notifications_before_answer(device, 0);
-            break;
-        case Step::StrayNotificationRead: {
-            // Notifications whose other bytes look like a good read answer.
-            const uint8_t notification[] = {0x07, 0xA0, 0x01, 0xEF, 0xBE, 0xAD, 0xDE};
-            const int count = 1 + static_cast<int>(rng() % 2);
-            for (int n = 0; n < count; ++n)
-                emu_inject_report(device, notification, sizeof notification);
-            expectRead(k, "read after stray notifications");
-            break;
-        }
+            case Step::ReadFailing: expectRefusedRead(kFailingAttid, "RC_FAIL attribute"); break;
+            case Step::WriteFailing: expectRefusedWrite(kFailingAttid, "RC_FAIL attribute"); break;
+            case Step::ReadMalformed: expectRefusedRead(malformed, "malformed answer"); break;
+            case Step::WriteMalformed: expectRefusedWrite(malformed, "malformed answer"); break;
+            case Step::NotifiedRead:
+                emu_set_notifications_before_answer(device, 1 + static_cast<int>(rng() % 3));
+                expectRead(k, "read after notifications");
+                emu_set_notifications_before_answer(device, 0);
+                break;
+            case Step::StrayNotificationRead: {
+                // Notifications whose other bytes look like a good read answer.
+                const uint8_t notification[] = {0x07, 0xA0, 0x01, 0xEF, 0xBE, 0xAD, 0xDE};
+                const int count = 1 + static_cast<int>(rng() % 2);
+                for (int n = 0; n < count; ++n)
+                    emu_inject_report(device, notification, sizeof notification);
+                expectRead(k, "read after stray notifications");
+                break;
+            }
         }
     }
 
@@ -221,7 +216,8 @@ private:
         const double waited = watch.seconds();
         emu_set_mute(device, 0);
         // The wait bound is 1 s; the upper limit leaves room for a loaded machine.
-        if (waited < 0.9 || waited > 5.0) problem("muted read took " + std::to_string(waited) + " s");
+        if (waited < 0.9 || waited > 5.0)
+            problem("muted read took " + std::to_string(waited) + " s");
         ++transactions;
     }
 
@@ -236,7 +232,8 @@ private:
         expectRefusedRead(kGoodBase, "late answer");
         const double waited = watch.seconds();
         emu_set_answer_delay(device, 0);
-        if (waited > 5.0) problem("late read took " + std::to_string(waited) + " s");
+        if (waited > 5.0)
+            problem("late read took " + std::to_string(waited) + " s");
         // The next request goes out once the late answer has come in.
         if (hid_probe::awaitReportsRead(path, readBefore + 1) < readBefore + 1)
             problem("the late answer never arrived");
@@ -258,7 +255,8 @@ void runAll(std::vector<std::unique_ptr<SoakWorker>> &workers, long each, bool t
     std::vector<std::thread> threads;
     for (auto &worker : workers)
         threads.emplace_back([&worker, each, timedFaults] { worker->run(each, timedFaults); });
-    for (auto &thread : threads) thread.join();
+    for (auto &thread : threads)
+        thread.join();
 }
 
 TEST(ReliabilitySoak, TransactionsStayPairedUnderFaults) {
@@ -284,13 +282,15 @@ TEST(ReliabilitySoak, TransactionsStayPairedUnderFaults) {
     for (auto &worker : workers) {
         worker->verifyPairing();
         done += worker->transactions;
-        for (const auto &problem : worker->problems) ADD_FAILURE() << problem;
+        for (const auto &problem : worker->problems)
+            ADD_FAILURE() << problem;
     }
     const long growth = residentAfter - residentBefore;
-    std::printf("[soak] %ld transactions in %.1f s (%.0f/s over %d links); resident %ld KiB -> "
-                "%ld KiB (growth %ld KiB)\n",
-                done, seconds, done / seconds, kWorkers, residentBefore / 1024,
-                residentAfter / 1024, growth / 1024);
+    std::printf(
+        "[soak] %ld transactions in %.1f s (%.0f/s over %d links); resident %ld KiB -> "
+        "%ld KiB (growth %ld KiB)\n",
+        done, seconds, done / seconds, kWorkers, residentBefore / 1024, residentAfter / 1024,
+        growth / 1024);
     EXPECT_GE(done, total);
     if (reliability::kResidentSizeMeaningful) {
         EXPECT_LT(growth, 2L * 1024 * 1024) << "resident size grew during the soak";

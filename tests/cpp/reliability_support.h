@@ -35,8 +35,10 @@ constexpr bool kResidentSizeMeaningful = true;
 inline long residentBytes() {
     long pages = 0, resident = 0;
     FILE *statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr) return -1;
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = -1;
+    if (statm == nullptr)
+        return -1;
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+        resident = -1;
     std::fclose(statm);
     return resident < 0 ? -1 : resident * sysconf(_SC_PAGESIZE);
 }
@@ -53,10 +55,12 @@ inline int threadCount() {
     }();
     (void)runtimeThreadsStarted;
     DIR *tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) return -1;
+    if (tasks == nullptr)
+        return -1;
     int count = 0;
     while (dirent *entry = readdir(tasks)) {
-        if (entry->d_name[0] != '.') ++count;
+        if (entry->d_name[0] != '.')
+            ++count;
     }
     closedir(tasks);
     return count;
@@ -79,7 +83,8 @@ inline int threadCountSettledTo(int expected) {
 // raise (long local runs); unset or unparsable gives the default.
 inline long countFromEnv(const char *name, long fallback) {
     const char *text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return fallback;
+    if (text == nullptr || *text == '\0')
+        return fallback;
     char *end = nullptr;
     long value = std::strtol(text, &end, 10);
     return (end != nullptr && *end == '\0' && value > 0) ? value : fallback;

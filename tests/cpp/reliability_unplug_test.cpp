@@ -24,7 +24,8 @@ constexpr float kFailed = -999.9f;
 // Five times the longest a call may take (the wait bound after a late
 // answer's grace), for a loaded machine.
 const double kCallBoundSeconds =
-    5 * std::chrono::duration<double>(kor_service::kAnswerTimeout + kor_service::kLateAnswerGrace).count();
+    5 * std::chrono::duration<double>(kor_service::kAnswerTimeout + kor_service::kLateAnswerGrace)
+            .count();
 
 // Calls getVoltage once, checks its duration and that it either read the
 // reading or gave the sentinel. True when it read the reading.
@@ -34,7 +35,8 @@ bool timedRead(Dmm &meter, double &slowest) {
     const double took = watch.seconds();
     slowest = std::max(slowest, took);
     EXPECT_LT(took, kCallBoundSeconds) << "a call outlived the wait bound";
-    if (value == kVoltage) return true;
+    if (value == kVoltage)
+        return true;
     EXPECT_EQ(value, kFailed) << "a failing read gave a value that is neither reading nor sentinel";
     return false;
 }
@@ -84,7 +86,8 @@ TEST(ReliabilityUnplug, SteadyTrafficSurvivesRepeatedUnplugAndReplug) {
     while (reopened < kCycles && total.seconds() < 60.0) {
         ++reads;
         if (timedRead(meter, slowest)) {
-            if (++readsSinceReopen == kSteady) steadyRounds.fetch_add(1);
+            if (++readsSinceReopen == kSteady)
+                steadyRounds.fetch_add(1);
             continue;
         }
         // Only an unplug makes a read fail here.
@@ -103,7 +106,8 @@ TEST(ReliabilityUnplug, SteadyTrafficSurvivesRepeatedUnplugAndReplug) {
     control.join();
     ASSERT_EQ(reopened, kCycles);
     // Traffic is healthy again after the last replug.
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(meter.getVoltage(), kVoltage);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(meter.getVoltage(), kVoltage);
     EXPECT_FALSE(meter.close());
     EXPECT_EQ(emu_open_handle_count(), 0) << "a dead handle was not released by close";
     std::printf("[unplug] %d unplug cycles, %ld reads in %.1f s, slowest call %.3f s\n", kCycles,

@@ -32,7 +32,8 @@ protected:
     // read taken of them; the rest stay with the device.
     void injectAndAwaitRead(const std::vector<Bytes> &reports, long taken) {
         const long before = hid_probe::reportsRead(kPath);
-        for (const Bytes &report : reports) injectReport(dev, report);
+        for (const Bytes &report : reports)
+            injectReport(dev, report);
         ASSERT_EQ(before + taken, hid_probe::awaitReportsRead(kPath, before + taken));
     }
 
@@ -93,7 +94,8 @@ TEST_P(ReadAnswers, AcceptOrLeaveUnchanged) {
         EXPECT_EQ(0xA5A5A5A5u, target.getValueUint32());
     } else {
         ASSERT_EQ(GetParam().stored.size(), target.getValueLength());
-        EXPECT_EQ(GetParam().stored, Bytes(target.rawBytes(), target.rawBytes() + target.getValueLength()));
+        EXPECT_EQ(GetParam().stored,
+                  Bytes(target.rawBytes(), target.rawBytes() + target.getValueLength()));
     }
 }
 
@@ -123,13 +125,14 @@ TEST_P(WriteAnswers, OnlyExactConfirmationSucceeds) {
     EXPECT_EQ(0x01020304u, source.getValueUint32());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, WriteAnswers,
-    ::testing::Values(AnswerCase{"confirmed", {0x03, 0x12, 0x01}, false, {}},
-                      AnswerCase{"rc_fail", {0x03, 0x12, 0x00}, true, {}},
-                      AnswerCase{"length_4", {0x04, 0x12, 0x01}, true, {}},
-                      AnswerCase{"read_echo", {0x03, 0x13, 0x01}, true, {}}),
-    [](const ::testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rules, WriteAnswers,
+                         ::testing::Values(AnswerCase{"confirmed", {0x03, 0x12, 0x01}, false, {}},
+                                           AnswerCase{"rc_fail", {0x03, 0x12, 0x00}, true, {}},
+                                           AnswerCase{"length_4", {0x04, 0x12, 0x01}, true, {}},
+                                           AnswerCase{"read_echo", {0x03, 0x13, 0x01}, true, {}}),
+                         [](const ::testing::TestParamInfo<AnswerCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(Service, NotificationsBetweenRequestAndAnswerAreSkipped) {
     emu_set_notifications_before_answer(dev, 3);
@@ -156,7 +159,8 @@ TEST_F(Service, QueueHoldsFourAndGivesTheOldestFirst) {
     // reports and a fifth waiting for room; the sixth stays with the device
     // until room is made.
     std::vector<Bytes> reports;
-    for (uint8_t i = 1; i <= 6; ++i) reports.push_back({0x04, 0x13, 0x01, i});
+    for (uint8_t i = 1; i <= 6; ++i)
+        reports.push_back({0x04, 0x13, 0x01, i});
     injectAndAwaitRead(reports, 5);
     for (uint8_t i = 1; i <= 6; ++i) {
         Attribute target(kServed, 0, 0);
@@ -293,7 +297,8 @@ TEST_F(Service, UnplugDuringTransactionFailsWithinTheBound) {
 
 TEST_F(Service, DestroyingWithAFullQueueEndsPromptly) {
     std::vector<Bytes> reports;
-    for (uint8_t i = 0; i < 8; ++i) reports.push_back({0x04, 0x13, 0x01, i});
+    for (uint8_t i = 0; i < 8; ++i)
+        reports.push_back({0x04, 0x13, 0x01, i});
     injectAndAwaitRead(reports, 5);  // four queued, the receive thread waits for room
     const auto start = std::chrono::steady_clock::now();
     service.reset();

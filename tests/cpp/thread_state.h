@@ -26,7 +26,8 @@ inline bool inFutexWait(pid_t tid) {
     const std::string task = "/proc/self/task/" + std::to_string(tid);
     std::ifstream syscallFile(task + "/syscall");
     long number = -1;
-    if (syscallFile >> number) return number == SYS_futex;
+    if (syscallFile >> number)
+        return number == SYS_futex;
     std::ifstream wchanFile(task + "/wchan");
     std::string channel;
     return static_cast<bool>(wchanFile >> channel) && channel.find("futex") != std::string::npos;
@@ -41,7 +42,8 @@ inline bool awaitFutexWait(const std::atomic<pid_t> &tid,
     const auto giveUp = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < giveUp) {
         const pid_t id = tid.load();
-        if (id != 0 && inFutexWait(id)) return true;
+        if (id != 0 && inFutexWait(id))
+            return true;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return false;

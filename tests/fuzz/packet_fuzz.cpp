@@ -16,7 +16,8 @@
 namespace {
 
 void check(bool condition) {
-    if (!condition) std::abort();
+    if (!condition)
+        std::abort();
 }
 
 // Reads every view of the value; the sanitizers catch any read outside it.
@@ -35,7 +36,8 @@ void readAllViews(Attribute &attribute) {
     check(std::strlen(text) <= VALUE_LEN);
     const wchar_t *wide = attribute.getValueU8str();
     size_t units = 0;
-    while (wide[units] != 0) ++units;  // must stop inside the storage
+    while (wide[units] != 0)
+        ++units;  // must stop inside the storage
     sink += units;
     (void)sink;
 }
@@ -62,7 +64,8 @@ void receivedReport(const uint8_t *data, size_t size) {
     uint8_t valueLen = 0xEE;
     const bool accepted = packet::isReadOk(received.dat, &valueLen);
     check(accepted == expectReadOk(received.dat));
-    if (!accepted) return;
+    if (!accepted)
+        return;
     check(valueLen == static_cast<uint8_t>((received.dat[0] & 0x3F) - 3));
 
     const bool refused = attribute.setValue(received.dat + packet::kAnswerHeaderLen, valueLen);
@@ -80,7 +83,8 @@ void receivedReport(const uint8_t *data, size_t size) {
 // Encodes a write of the input's value to the input's attribute id and a
 // read of it, and checks the layouts byte for byte.
 void requestEncoding(const uint8_t *data, size_t size) {
-    if (size < 3) return;
+    if (size < 3)
+        return;
     const uint16_t attid = static_cast<uint16_t>(data[0] << 8 | data[1]);
     const uint8_t n = static_cast<uint8_t>(data[2] % (VALUE_LEN + 1));
     uint8_t value[VALUE_LEN] = {};
@@ -99,7 +103,8 @@ void requestEncoding(const uint8_t *data, size_t size) {
     std::memset(report, 0xCC, sizeof report);
     packet::frame(out, len, report);
     check(report[0] == 0 && std::memcmp(report + 1, out, len) == 0);
-    for (size_t i = len + 1; i < sizeof report; ++i) check(report[i] == 0);
+    for (size_t i = len + 1; i < sizeof report; ++i)
+        check(report[i] == 0);
 
     check(packet::encodeRead(attid, out) == 4);
     check(out[0] == 4 && out[1] == OP_ATT_VALUE_GET && out[2] == data[0] && out[3] == data[1]);

@@ -21,7 +21,8 @@ namespace {
 using std::chrono::milliseconds;
 
 void check(bool condition) {
-    if (!condition) std::abort();
+    if (!condition)
+        std::abort();
 }
 
 korPacket makePacket(uint32_t serial, uint8_t fill) {
@@ -39,7 +40,8 @@ bool samePacket(const korPacket &a, const korPacket &b) {
 class QueueModel {
 public:
     void run(const uint8_t *data, size_t size) {
-        for (size_t i = 0; i < size; ++i) step(data[i]);
+        for (size_t i = 0; i < size; ++i)
+            step(data[i]);
         check(queue.size() == model.size());
         // Whatever is left comes out in order.
         korPacket out;
@@ -55,38 +57,34 @@ private:
     void step(uint8_t byte) {
         const uint8_t fill = byte >> 3;
         switch (byte & 7) {
-        case 0:
-        case 1:
-            pushNow(fill);
-            break;
-        case 2:
-        case 3:
-            popNow();
-            break;
-        case 4:
-            pushThenPop(fill);
-            break;
-        case 5:
-            popThenPushWhenFull(fill);
-            break;
-        case 6:
-            queue.clear();
-            model.clear();
-            break;
-        case 7:
-            if (fill & 1) fillAndClose(fill);
-            else popNow();
-            break;
+            case 0:
+            case 1: pushNow(fill); break;
+            case 2:
+            case 3: popNow(); break;
+            case 4: pushThenPop(fill); break;
+            case 5: popThenPushWhenFull(fill); break;
+            case 6:
+                queue.clear();
+                model.clear();
+                break;
+            case 7:
+                if (fill & 1)
+                    fillAndClose(fill);
+                else
+                    popNow();
+                break;
         }
         check(queue.size() == model.size());
     }
 
     // A push that cannot wait: room is known to exist, or the queue is closed.
     void pushNow(uint8_t fill) {
-        if (!closed && model.size() == PacketQueue::kCapacity) return;
+        if (!closed && model.size() == PacketQueue::kCapacity)
+            return;
         const korPacket packet = makePacket(++serial, fill);
         check(queue.push(packet) == !closed);
-        if (!closed) model.push_back(packet);
+        if (!closed)
+            model.push_back(packet);
     }
 
     void popNow() {
@@ -102,20 +100,23 @@ private:
     // A push and a pop back to back: the pop gets the oldest packet, the
     // pushed one when the queue was empty.
     void pushThenPop(uint8_t fill) {
-        if (!closed && model.size() == PacketQueue::kCapacity) popNow();
+        if (!closed && model.size() == PacketQueue::kCapacity)
+            popNow();
         pushNow(fill);
         popNow();
     }
 
     // A full queue makes room and takes one more packet at the back.
     void popThenPushWhenFull(uint8_t fill) {
-        if (!closed && model.size() == PacketQueue::kCapacity) popNow();
+        if (!closed && model.size() == PacketQueue::kCapacity)
+            popNow();
         pushNow(fill);
     }
 
     // Filled up and closed: later pushes give up, queued packets stay.
     void fillAndClose(uint8_t fill) {
-        while (!closed && model.size() < PacketQueue::kCapacity) pushNow(fill);
+        while (!closed && model.size() < PacketQueue::kCapacity)
+            pushNow(fill);
         queue.close();
         closed = true;
         check(!queue.push(makePacket(++serial, fill)));

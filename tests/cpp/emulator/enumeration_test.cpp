@@ -16,12 +16,12 @@ struct Record {
     int interface_number;
 };
 
-std::vector<Record> enumerate(unsigned short vid = 0, unsigned short pid = 0)
-{
+std::vector<Record> enumerate(unsigned short vid = 0, unsigned short pid = 0) {
     std::vector<Record> out;
     hid_device_info *head = hid_enumerate(vid, pid);
     for (hid_device_info *d = head; d; d = d->next) {
-        out.push_back({d->path, d->vendor_id, d->product_id, d->serial_number ? d->serial_number : L"",
+        out.push_back({d->path, d->vendor_id, d->product_id,
+                       d->serial_number ? d->serial_number : L"",
                        d->manufacturer_string ? d->manufacturer_string : L"",
                        d->product_string ? d->product_string : L"", d->serial_number != nullptr,
                        d->interface_number});
@@ -32,8 +32,7 @@ std::vector<Record> enumerate(unsigned short vid = 0, unsigned short pid = 0)
 
 class Enumeration : public EmuTest {};
 
-TEST_F(Enumeration, ListsEveryDeviceInOrderWithItsIdentity)
-{
+TEST_F(Enumeration, ListsEveryDeviceInOrderWithItsIdentity) {
     ASSERT_EQ(emu_add_device("Vanta", "VT-0001", nullptr), 0);
     ASSERT_EQ(emu_add_device("Brondel HUB", "BH-0001", "/dev/hub-a"), 1);
     ASSERT_EQ(emu_add_device("DMM", nullptr, nullptr), 2);
@@ -56,8 +55,7 @@ TEST_F(Enumeration, ListsEveryDeviceInOrderWithItsIdentity)
     }
 }
 
-TEST_F(Enumeration, FiltersByIdsWithZeroMatchingAny)
-{
+TEST_F(Enumeration, FiltersByIdsWithZeroMatchingAny) {
     emu_add_device("Vanta", "A", nullptr);
     const int other = emu_add_device("Vanta", "B", nullptr);
     emu_set_ids(other, 0x1234, 0x5678);
@@ -69,14 +67,12 @@ TEST_F(Enumeration, FiltersByIdsWithZeroMatchingAny)
     EXPECT_TRUE(enumerate(0x1234, 0xECD0).empty());
 }
 
-TEST_F(Enumeration, NoDeviceGivesNullList)
-{
+TEST_F(Enumeration, NoDeviceGivesNullList) {
     EXPECT_EQ(hid_enumerate(0x04D8, 0xECD0), nullptr);
     hid_free_enumeration(nullptr);  // must be harmless
 }
 
-TEST_F(Enumeration, WideStringOverridesKeepNonAsciiCharacters)
-{
+TEST_F(Enumeration, WideStringOverridesKeepNonAsciiCharacters) {
     const int dev = emu_add_device("Vanta", "Sé-1", nullptr);
     EXPECT_EQ(enumerate().at(0).serial, L"S\u00e9-1");  // UTF-8 serial arrives decoded
 
@@ -95,8 +91,7 @@ TEST_F(Enumeration, WideStringOverridesKeepNonAsciiCharacters)
     hid_free_enumeration(head);
 }
 
-TEST_F(Enumeration, EveryInterfaceIsItsOwnRecordAndOpens)
-{
+TEST_F(Enumeration, EveryInterfaceIsItsOwnRecordAndOpens) {
     const int dev = emu_add_device("DMM", "DM-1", "/dev/meter");
     emu_add_device("Vanta", "VT-1", nullptr);
     ASSERT_EQ(emu_set_interface_count(dev, 3), 0);
@@ -116,8 +111,7 @@ TEST_F(Enumeration, EveryInterfaceIsItsOwnRecordAndOpens)
     EXPECT_EQ(hid_open_path("/dev/meter:3"), nullptr);
 }
 
-TEST_F(Enumeration, UnpluggedDeviceLeavesTheListAndComesBack)
-{
+TEST_F(Enumeration, UnpluggedDeviceLeavesTheListAndComesBack) {
     emu_add_device("Vanta", "A", nullptr);
     const int b = emu_add_device("Vanta", "B", nullptr);
     ASSERT_EQ(emu_unplug(b), 0);
@@ -129,8 +123,7 @@ TEST_F(Enumeration, UnpluggedDeviceLeavesTheListAndComesBack)
     EXPECT_EQ(records[1].serial, L"B");
 }
 
-TEST_F(Enumeration, ResetRemovesDevicesAndRestartsIds)
-{
+TEST_F(Enumeration, ResetRemovesDevicesAndRestartsIds) {
     emu_add_device("Vanta", nullptr, nullptr);
     emu_reset();
     EXPECT_EQ(emu_device_count(), 0);
@@ -140,8 +133,7 @@ TEST_F(Enumeration, ResetRemovesDevicesAndRestartsIds)
     EXPECT_EQ(emu_add_device(nullptr, nullptr, nullptr), -1);
 }
 
-TEST_F(Enumeration, ListIsASnapshot)
-{
+TEST_F(Enumeration, ListIsASnapshot) {
     const int dev = emu_add_device("Vanta", "A", nullptr);
     hid_device_info *head = hid_enumerate(0, 0);
     ASSERT_NE(head, nullptr);
@@ -151,4 +143,4 @@ TEST_F(Enumeration, ListIsASnapshot)
     hid_free_enumeration(head);
 }
 
-} // namespace
+}  // namespace

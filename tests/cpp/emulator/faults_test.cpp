@@ -11,15 +11,13 @@ namespace {
 
 class Faults : public EmuTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         EmuTest::SetUp();
         dev_ = emu_add_device("Vanta", "VT-1", nullptr);
         h_ = openDevice(dev_);
         ASSERT_TRUE(h_);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         h_.reset();
         EmuTest::TearDown();
     }
@@ -27,8 +25,7 @@ protected:
     Handle h_;
 };
 
-TEST_F(Faults, MutedDeviceTakesRequestsButNeverAnswers)
-{
+TEST_F(Faults, MutedDeviceTakesRequestsButNeverAnswers) {
     ASSERT_EQ(emu_set_mute(dev_, 1), 0);
     EXPECT_EQ(writePacket(h_.get(), readRequest(1)), 65);
     EXPECT_TRUE(readReport(h_.get(), 100).empty());
@@ -37,8 +34,7 @@ TEST_F(Faults, MutedDeviceTakesRequestsButNeverAnswers)
     EXPECT_EQ(readValue(h_.get(), 2), okRead({'A', '1', 0}));
 }
 
-TEST_F(Faults, DelayedAnswerIsReadableOnlyAfterTheDelay)
-{
+TEST_F(Faults, DelayedAnswerIsReadableOnlyAfterTheDelay) {
     ASSERT_EQ(emu_set_answer_delay(dev_, 200), 0);
     EXPECT_EQ(emu_set_answer_delay(dev_, -1), -1);
     const auto start = Clock::now();
@@ -46,11 +42,11 @@ TEST_F(Faults, DelayedAnswerIsReadableOnlyAfterTheDelay)
     EXPECT_TRUE(readReport(h_.get(), 0).empty());
     EXPECT_TRUE(readReport(h_.get(), 50).empty());
     EXPECT_EQ(packetOf(readReport(h_.get(), 2000)), okRead({'A', '1', 0}));
-    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 200);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+              200);
 }
 
-TEST_F(Faults, ReportInjectedDuringADelayArrivesFirst)
-{
+TEST_F(Faults, ReportInjectedDuringADelayArrivesFirst) {
     emu_set_answer_delay(dev_, 150);
     ASSERT_EQ(writePacket(h_.get(), readRequest(2)), 65);
     const uint8_t stray[] = {0x07, 0x13, 0x01, 0xAA};
@@ -59,8 +55,7 @@ TEST_F(Faults, ReportInjectedDuringADelayArrivesFirst)
     EXPECT_EQ(packetOf(readReport(h_.get(), 2000)), okRead({'A', '1', 0}));
 }
 
-TEST_F(Faults, FailingAttributeAnswersRcFailAndIsNotCarriedOut)
-{
+TEST_F(Faults, FailingAttributeAnswersRcFailAndIsNotCarriedOut) {
     ASSERT_EQ(emu_set_fail_attribute(dev_, 0x1203, 1), 0);
     EXPECT_EQ(readValue(h_.get(), 0x1203), kReadFail);
     EXPECT_EQ(transact(h_.get(), writeRequest(0x1200, le32(0))), kWriteOk);
@@ -70,8 +65,7 @@ TEST_F(Faults, FailingAttributeAnswersRcFailAndIsNotCarriedOut)
     EXPECT_EQ(readValue(h_.get(), 0x1203), okRead(le32(0)));  // the refused write changed nothing
 }
 
-TEST_F(Faults, RawAnswerReplacesTheComputedOne)
-{
+TEST_F(Faults, RawAnswerReplacesTheComputedOne) {
     const uint8_t raw[] = {0x43, 0x13, 0x01, 0x55};
     ASSERT_EQ(emu_set_raw_answer(dev_, 0x1300, raw, sizeof raw), 0);
     ASSERT_EQ(writePacket(h_.get(), readRequest(0x1300)), 65);
@@ -84,8 +78,7 @@ TEST_F(Faults, RawAnswerReplacesTheComputedOne)
     EXPECT_EQ(emu_set_raw_answer(dev_, 0x1300, raw, 65), -1);
 }
 
-TEST_F(Faults, NotificationsComeBeforeEachAnswer)
-{
+TEST_F(Faults, NotificationsComeBeforeEachAnswer) {
     ASSERT_EQ(emu_set_notifications_before_answer(dev_, 2), 0);
     ASSERT_EQ(writePacket(h_.get(), readRequest(0x1302)), 65);
     for (int i = 0; i < 2; ++i) {
@@ -99,8 +92,7 @@ TEST_F(Faults, NotificationsComeBeforeEachAnswer)
     EXPECT_TRUE(readReport(h_.get(), 0).empty());
 }
 
-TEST_F(Faults, InjectedReportsNeedAPluggedDevice)
-{
+TEST_F(Faults, InjectedReportsNeedAPluggedDevice) {
     const uint8_t note[] = {0x04, 0xA0, 0x00, 0x00};
     EXPECT_EQ(emu_inject_report(dev_, note, 65), -1);
     emu_unplug(dev_);
@@ -108,19 +100,18 @@ TEST_F(Faults, InjectedReportsNeedAPluggedDevice)
     EXPECT_EQ(emu_inject_report(42, note, sizeof note), -1);
 }
 
-TEST_F(Faults, UnknownDeviceIsRefusedByEveryControlCall)
-{
+TEST_F(Faults, UnknownDeviceIsRefusedByEveryControlCall) {
     EXPECT_EQ(emu_set_mute(7, 1), -1);
     EXPECT_EQ(emu_set_answer_delay(-1, 1), -1);
     EXPECT_EQ(emu_unplug(7), -1);
     EXPECT_EQ(emu_replug(7), -1);
     EXPECT_EQ(emu_log_count(7), -1);
     EXPECT_EQ(emu_set_gpio_external(7, 0, 0), -1);
-    EXPECT_EQ(emu_add_i2c_target(emu_add_device("Brondel HUB", nullptr, nullptr), 0x40), -1);  // no bridge
+    EXPECT_EQ(emu_add_i2c_target(emu_add_device("Brondel HUB", nullptr, nullptr), 0x40),
+              -1);  // no bridge
 }
 
-TEST_F(Faults, InputQueueKeepsTheNewest1024Reports)
-{
+TEST_F(Faults, InputQueueKeepsTheNewest1024Reports) {
     for (int i = 0; i < 1100; ++i) {
         const uint8_t report[] = {uint8_t(i), uint8_t(i >> 8)};
         ASSERT_EQ(emu_inject_report(dev_, report, 2), 0);
@@ -134,8 +125,7 @@ TEST_F(Faults, InputQueueKeepsTheNewest1024Reports)
     EXPECT_EQ(first, 1100 - 1024);
 }
 
-TEST_F(Faults, LogRecordsBothDirectionsWithParsedFields)
-{
+TEST_F(Faults, LogRecordsBothDirectionsWithParsedFields) {
     ASSERT_EQ(transact(h_.get(), writeRequest(0x1203, {0x2A})), kWriteOk);
     ASSERT_EQ(readValue(h_.get(), 0x1300), okRead(le32(100)));
     const uint8_t note[] = {0x04, 0xA0};
@@ -172,8 +162,7 @@ TEST_F(Faults, LogRecordsBothDirectionsWithParsedFields)
     EXPECT_EQ(emu_log_count(dev_), 0);
 }
 
-TEST_F(Faults, MalformedHostReportIsLoggedWithoutParsedFields)
-{
+TEST_F(Faults, MalformedHostReportIsLoggedWithoutParsedFields) {
     ASSERT_EQ(transact(h_.get(), {0x09, 0x13, 0x00, 0x01}), kReadFail);
     emu_log_entry e;
     ASSERT_EQ(emu_log_get(dev_, 0, &e), 0);
@@ -181,8 +170,7 @@ TEST_F(Faults, MalformedHostReportIsLoggedWithoutParsedFields)
     EXPECT_EQ(e.report[0], 0x09);
 }
 
-TEST_F(Faults, LogKeepsTheNewestHundredThousandEntries)
-{
+TEST_F(Faults, LogKeepsTheNewestHundredThousandEntries) {
     emu_set_mute(dev_, 1);  // host reports only: one entry per write
     for (int i = 0; i < 100005; ++i)
         ASSERT_EQ(writePacket(h_.get(), readRequest(uint16_t(i))), 65);
@@ -192,4 +180,4 @@ TEST_F(Faults, LogKeepsTheNewestHundredThousandEntries)
     EXPECT_EQ(e.attid, 5);
 }
 
-} // namespace
+}  // namespace

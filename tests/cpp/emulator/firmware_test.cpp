@@ -15,8 +15,7 @@ Bytes text(const char *s) { return Bytes(s, s + std::strlen(s) + 1); }
 
 class Firmware : public EmuTest {
 protected:
-    Handle open(const char *model, const char *serial = "S-1")
-    {
+    Handle open(const char *model, const char *serial = "S-1") {
         dev_ = emu_add_device(model, serial, nullptr);
         return openDevice(dev_);
     }
@@ -31,22 +30,23 @@ struct IdentityCase {
 
 class Identity : public Firmware, public ::testing::WithParamInterface<IdentityCase> {};
 
-TEST_P(Identity, AnswersTheTextWithItsTerminatingZero)
-{
+TEST_P(Identity, AnswersTheTextWithItsTerminatingZero) {
     Handle h = open(GetParam().model, "SN-42");
     ASSERT_TRUE(h);
     EXPECT_EQ(readValue(h.get(), GetParam().attid), okRead(text(GetParam().expected)));
-    EXPECT_EQ(transact(h.get(), writeRequest(GetParam().attid, {'X', 0})), kWriteFail);  // read-only
+    EXPECT_EQ(transact(h.get(), writeRequest(GetParam().attid, {'X', 0})),
+              kWriteFail);  // read-only
     EXPECT_EQ(readValue(h.get(), GetParam().attid), okRead(text(GetParam().expected)));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, Identity,
-                         ::testing::Values(IdentityCase{"Vanta", 0, "Korvane"}, IdentityCase{"Vanta", 1, "Vanta"},
-                                           IdentityCase{"Vanta", 2, "A1"}, IdentityCase{"Vanta", 3, "SN-42"},
-                                           IdentityCase{"Vanta", 4, "1.0.0"},
-                                           IdentityCase{"Brondel HUB", 1, "Brondel HUB"},
-                                           IdentityCase{"Brondel HUB", 3, "SN-42"}, IdentityCase{"DMM", 1, "DMM"},
-                                           IdentityCase{"DMM", 4, "1.0.0"}));
+INSTANTIATE_TEST_SUITE_P(
+    EveryModel, Identity,
+    ::testing::Values(IdentityCase{"Vanta", 0, "Korvane"}, IdentityCase{"Vanta", 1, "Vanta"},
+                      IdentityCase{"Vanta", 2, "A1"}, IdentityCase{"Vanta", 3, "SN-42"},
+                      IdentityCase{"Vanta", 4, "1.0.0"},
+                      IdentityCase{"Brondel HUB", 1, "Brondel HUB"},
+                      IdentityCase{"Brondel HUB", 3, "SN-42"}, IdentityCase{"DMM", 1, "DMM"},
+                      IdentityCase{"DMM", 4, "1.0.0"}));
 
 struct ServedCase {
     const char *model;
@@ -57,8 +57,7 @@ struct ServedCase {
 class Served : public Firmware, public ::testing::WithParamInterface<ServedCase> {};
 
 // Each model answers its own blocks and RC_FAIL for everything else.
-TEST_P(Served, ReadSucceedsExactlyForTheModelsAttributes)
-{
+TEST_P(Served, ReadSucceedsExactlyForTheModelsAttributes) {
     Handle h = open(GetParam().model);
     ASSERT_TRUE(h);
     const Bytes answer = readValue(h.get(), GetParam().attid);
@@ -75,11 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ServedCase{"Vanta", 0x1308, false}, ServedCase{"Vanta", 0x1405, true},
                       ServedCase{"Vanta", 0x1406, false}, ServedCase{"Vanta", 0x8000, false},
                       ServedCase{"Vanta", 0x8101, false}, ServedCase{"Vanta", 5, false},
-                      ServedCase{"Brondel HUB", 0x8000, true}, ServedCase{"Brondel HUB", 0x1203, true},
-                      ServedCase{"Brondel HUB", 0x1300, false}, ServedCase{"Brondel HUB", 0x1403, false},
-                      ServedCase{"DMM", 0x8100, true}, ServedCase{"DMM", 0x8102, true},
-                      ServedCase{"DMM", 0x8103, false}, ServedCase{"DMM", 0x1403, true},
-                      ServedCase{"DMM", 0x1200, false}, ServedCase{"DMM", 0xFFFF, false}));
+                      ServedCase{"Brondel HUB", 0x8000, true},
+                      ServedCase{"Brondel HUB", 0x1203, true},
+                      ServedCase{"Brondel HUB", 0x1300, false},
+                      ServedCase{"Brondel HUB", 0x1403, false}, ServedCase{"DMM", 0x8100, true},
+                      ServedCase{"DMM", 0x8102, true}, ServedCase{"DMM", 0x8103, false},
+                      ServedCase{"DMM", 0x1403, true}, ServedCase{"DMM", 0x1200, false},
+                      ServedCase{"DMM", 0xFFFF, false}));
 
 struct GpioCase {
     const char *name;
@@ -88,8 +89,7 @@ struct GpioCase {
 
 class GpioLevels : public Firmware, public ::testing::WithParamInterface<GpioCase> {};
 
-TEST_P(GpioLevels, LevelFollowsDirectionPullsAndOutsideLevels)
-{
+TEST_P(GpioLevels, LevelFollowsDirectionPullsAndOutsideLevels) {
     const GpioCase &c = GetParam();
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
@@ -103,30 +103,30 @@ TEST_P(GpioLevels, LevelFollowsDirectionPullsAndOutsideLevels)
 
 INSTANTIATE_TEST_SUITE_P(
     Pins, GpioLevels,
-    ::testing::Values(GpioCase{"OutputsReadDrivenLevel", 0, 0, 0, 0x12345678, 0xFFFFFFFF, 0, 0x12345678},
+    ::testing::Values(GpioCase{"OutputsReadDrivenLevel", 0, 0, 0, 0x12345678, 0xFFFFFFFF, 0,
+                               0x12345678},
                       GpioCase{"FloatingInputsReadLow", 0xFFFFFFFF, 0, 0, 0xFFFFFFFF, 0, 0, 0},
                       GpioCase{"PullUpReadsHigh", 0xFFFFFFFF, 0x0000000F, 0, 0, 0, 0, 0x0000000F},
                       GpioCase{"PullDownReadsLow", 0xFFFFFFFF, 0, 0xFF, 0xFF, 0, 0, 0},
                       GpioCase{"OutsideLevelBeatsPulls", 0xFFFFFFFF, 0x3, 0xC, 0, 0xF, 0x6, 0x6},
-                      GpioCase{"MixedPins", 0x0000FF00, 0x00000F00, 0, 0x000000F0, 0x0000F000, 0x0000A000,
-                               0x0000AFF0}),
+                      GpioCase{"MixedPins", 0x0000FF00, 0x00000F00, 0, 0x000000F0, 0x0000F000,
+                               0x0000A000, 0x0000AFF0}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(Firmware, GpioMasksReadBackAndStartAsInputs)
-{
+TEST_F(Firmware, GpioMasksReadBackAndStartAsInputs) {
     Handle h = open("Brondel HUB");
     ASSERT_TRUE(h);
     EXPECT_EQ(readValue(h.get(), 0x1200), okRead(le32(0xFFFFFFFF)));
     EXPECT_EQ(transact(h.get(), writeRequest(0x1200, {0xDF, 0xFF, 0xFF, 0xFF})), kWriteOk);
     EXPECT_EQ(readValue(h.get(), 0x1200), okRead(le32(0xFFFFFFDF)));
-    EXPECT_EQ(transact(h.get(), writeRequest(0x1201, {0x20})), kWriteOk);  // short masks zero-extend
+    EXPECT_EQ(transact(h.get(), writeRequest(0x1201, {0x20})),
+              kWriteOk);  // short masks zero-extend
     EXPECT_EQ(readValue(h.get(), 0x1201), okRead(le32(0x20)));
     EXPECT_EQ(transact(h.get(), writeRequest(0x1201, {})), kWriteFail);
     EXPECT_EQ(transact(h.get(), writeRequest(0x1201, {1, 2, 3, 4, 5})), kWriteFail);
 }
 
-TEST_F(Firmware, AdcChannelsAreDistinctSettableAndReadOnly)
-{
+TEST_F(Firmware, AdcChannelsAreDistinctSettableAndReadOnly) {
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
     for (uint16_t ch = 0; ch < 8; ++ch)
@@ -137,8 +137,7 @@ TEST_F(Firmware, AdcChannelsAreDistinctSettableAndReadOnly)
     EXPECT_EQ(emu_set_adc(dev_, 8, 1), -1);
 }
 
-TEST_F(Firmware, I2cBridgeReachesTheAddressedTarget)
-{
+TEST_F(Firmware, I2cBridgeReachesTheAddressedTarget) {
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
     EXPECT_EQ(readValue(h.get(), 0x1400), okRead({0x40}));  // power-up address
@@ -166,15 +165,14 @@ TEST_F(Firmware, I2cBridgeReachesTheAddressedTarget)
 
 struct WidthCase {
     uint16_t attid;
-    Bytes readBack;   // registers 0x10 = 0xBBAA, 0x11 = 0xDDCC
+    Bytes readBack;  // registers 0x10 = 0xBBAA, 0x11 = 0xDDCC
     Bytes written;
     uint16_t reg10, reg11;  // after the write
 };
 
 class I2cWidths : public Firmware, public ::testing::WithParamInterface<WidthCase> {};
 
-TEST_P(I2cWidths, DataAttributesMoveOneToFourBytesAtThePointer)
-{
+TEST_P(I2cWidths, DataAttributesMoveOneToFourBytesAtThePointer) {
     const WidthCase &c = GetParam();
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
@@ -192,13 +190,13 @@ TEST_P(I2cWidths, DataAttributesMoveOneToFourBytesAtThePointer)
 
 INSTANTIATE_TEST_SUITE_P(
     Widths, I2cWidths,
-    ::testing::Values(WidthCase{0x1402, {0xAA}, {0x11}, 0xBB11, 0xDDCC},
-                      WidthCase{0x1403, {0xAA, 0xBB}, {0x11, 0x22}, 0x2211, 0xDDCC},
-                      WidthCase{0x1404, {0xAA, 0xBB, 0xCC}, {0x11, 0x22, 0x33}, 0x2211, 0xDD33},
-                      WidthCase{0x1405, {0xAA, 0xBB, 0xCC, 0xDD}, {0x11, 0x22, 0x33, 0x44}, 0x2211, 0x4433}));
+    ::testing::Values(
+        WidthCase{0x1402, {0xAA}, {0x11}, 0xBB11, 0xDDCC},
+        WidthCase{0x1403, {0xAA, 0xBB}, {0x11, 0x22}, 0x2211, 0xDDCC},
+        WidthCase{0x1404, {0xAA, 0xBB, 0xCC}, {0x11, 0x22, 0x33}, 0x2211, 0xDD33},
+        WidthCase{0x1405, {0xAA, 0xBB, 0xCC, 0xDD}, {0x11, 0x22, 0x33, 0x44}, 0x2211, 0x4433}));
 
-TEST_F(Firmware, I2cFourByteAccessWrapsFromRegisterFFToZero)
-{
+TEST_F(Firmware, I2cFourByteAccessWrapsFromRegisterFFToZero) {
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
     emu_set_i2c_register(dev_, 0x40, 0xFF, 0x0201);
@@ -207,8 +205,7 @@ TEST_F(Firmware, I2cFourByteAccessWrapsFromRegisterFFToZero)
     EXPECT_EQ(readValue(h.get(), 0x1405), okRead({1, 2, 3, 4}));
 }
 
-TEST_F(Firmware, HubPortMaskSwitchesPorts)
-{
+TEST_F(Firmware, HubPortMaskSwitchesPorts) {
     Handle h = open("Brondel HUB");
     ASSERT_TRUE(h);
     EXPECT_EQ(readValue(h.get(), 0x8000), okRead(le32(0)));
@@ -220,8 +217,7 @@ TEST_F(Firmware, HubPortMaskSwitchesPorts)
     EXPECT_EQ(readValue(h.get(), 0x8000), okRead(le32(0x1234)));
 }
 
-TEST_F(Firmware, MeterCalibrationRunsOnlyOnTheWriteOfZero)
-{
+TEST_F(Firmware, MeterCalibrationRunsOnlyOnTheWriteOfZero) {
     Handle h = open("DMM");
     ASSERT_TRUE(h);
     EXPECT_EQ(readValue(h.get(), 0x8100), okRead({0xFE, 0x03, 0x00, 0x01}));  // -2, 3, 0, 1
@@ -236,8 +232,7 @@ TEST_F(Firmware, MeterCalibrationRunsOnlyOnTheWriteOfZero)
     EXPECT_EQ(emu_calibration_count(emu_add_device("Vanta", nullptr, nullptr)), -1);
 }
 
-float readFloat(hid_device *h, uint16_t attid)
-{
+float readFloat(hid_device *h, uint16_t attid) {
     const Bytes answer = readValue(h, attid);
     float f = NAN;
     if (answer.size() == 7 && answer[2] == 1)
@@ -245,8 +240,7 @@ float readFloat(hid_device *h, uint16_t attid)
     return f;
 }
 
-TEST_F(Firmware, MeterReadingsAreSinglesThatCanVary)
-{
+TEST_F(Firmware, MeterReadingsAreSinglesThatCanVary) {
     Handle h = open("DMM");
     ASSERT_TRUE(h);
     EXPECT_EQ(readValue(h.get(), 0x8101), okRead({0x00, 0x00, 0xA0, 0x40}));  // 5.0
@@ -261,7 +255,7 @@ TEST_F(Firmware, MeterReadingsAreSinglesThatCanVary)
     float low = 100, high = -100;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 40 || (i < 1000000 && std::chrono::steady_clock::now() - start <
-                                                   std::chrono::milliseconds(120));
+                                                  std::chrono::milliseconds(120));
          ++i) {
         const float v = readFloat(h.get(), 0x8101);
         low = std::min(low, v);
@@ -273,8 +267,7 @@ TEST_F(Firmware, MeterReadingsAreSinglesThatCanVary)
     EXPECT_EQ(emu_set_reading(dev_, 0x8100, 1, 0, 0), -1);
 }
 
-TEST_F(Firmware, MeterPowerMonitorHasDieIdAndSettableRegisters)
-{
+TEST_F(Firmware, MeterPowerMonitorHasDieIdAndSettableRegisters) {
     Handle h = open("DMM");
     ASSERT_TRUE(h);
     ASSERT_EQ(transact(h.get(), writeRequest(0x1401, {0xFF})), kWriteOk);
@@ -287,8 +280,7 @@ TEST_F(Firmware, MeterPowerMonitorHasDieIdAndSettableRegisters)
     EXPECT_EQ(readValue(h.get(), 0x1403), okRead({0x34, 0x12}));
 }
 
-TEST_F(Firmware, ControlSetGetAndRemoveOfAttributes)
-{
+TEST_F(Firmware, ControlSetGetAndRemoveOfAttributes) {
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
     // A new attribute becomes served, read-write.
@@ -335,8 +327,7 @@ struct MalformedCase {
 
 class Malformed : public Firmware, public ::testing::WithParamInterface<MalformedCase> {};
 
-TEST_P(Malformed, GetsRcFailWithTheOpcodeEchoed)
-{
+TEST_P(Malformed, GetsRcFailWithTheOpcodeEchoed) {
     Handle h = open("Vanta");
     ASSERT_TRUE(h);
     EXPECT_EQ(transact(h.get(), GetParam().packet), GetParam().answer);
@@ -344,13 +335,14 @@ TEST_P(Malformed, GetsRcFailWithTheOpcodeEchoed)
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, Malformed,
-    ::testing::Values(MalformedCase{"ReadWithLength5", {0x05, 0x13, 0x00, 0x01}, {0x03, 0x13, 0x00}},
-                      MalformedCase{"ReadWithBit6Set", {0x44, 0x13, 0x00, 0x01}, {0x03, 0x13, 0x00}},
-                      MalformedCase{"WriteWithLength3", {0x03, 0x12, 0x12, 0x03}, {0x03, 0x12, 0x00}},
-                      MalformedCase{"WriteWithBit7Set", {0x88, 0x12, 0x12, 0x03, 1, 2, 3, 4}, {0x03, 0x12, 0x00}},
-                      MalformedCase{"MetadataGet", {0x04, 0x10, 0x00, 0x01}, {0x03, 0x10, 0x00}},
-                      MalformedCase{"ConfigSet", {0x05, 0x11, 0x00, 0x01, 0x00}, {0x03, 0x11, 0x00}},
-                      MalformedCase{"AllZero", {}, {0x03, 0x00, 0x00}}),
+    ::testing::Values(
+        MalformedCase{"ReadWithLength5", {0x05, 0x13, 0x00, 0x01}, {0x03, 0x13, 0x00}},
+        MalformedCase{"ReadWithBit6Set", {0x44, 0x13, 0x00, 0x01}, {0x03, 0x13, 0x00}},
+        MalformedCase{"WriteWithLength3", {0x03, 0x12, 0x12, 0x03}, {0x03, 0x12, 0x00}},
+        MalformedCase{"WriteWithBit7Set", {0x88, 0x12, 0x12, 0x03, 1, 2, 3, 4}, {0x03, 0x12, 0x00}},
+        MalformedCase{"MetadataGet", {0x04, 0x10, 0x00, 0x01}, {0x03, 0x10, 0x00}},
+        MalformedCase{"ConfigSet", {0x05, 0x11, 0x00, 0x01, 0x00}, {0x03, 0x11, 0x00}},
+        MalformedCase{"AllZero", {}, {0x03, 0x00, 0x00}}),
     [](const auto &info) { return std::string(info.param.name); });
 
-} // namespace
+}  // namespace

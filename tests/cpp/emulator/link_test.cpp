@@ -14,16 +14,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-long msSince(Clock::time_point start)
-{
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+long msSince(Clock::time_point start) {
+    return long(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 class Link : public EmuTest {};
 
 // The acceptance case: the product name of a Vanta through raw hid_* calls.
-TEST_F(Link, ReadsTheProductNameOfAVanta)
-{
+TEST_F(Link, ReadsTheProductNameOfAVanta) {
     const int dev = emu_add_device("Vanta", "VT-0001", nullptr);
     hid_device_info *list = hid_enumerate(0x04D8, 0xECD0);
     ASSERT_NE(list, nullptr);
@@ -44,8 +43,7 @@ TEST_F(Link, ReadsTheProductNameOfAVanta)
     (void)dev;
 }
 
-TEST_F(Link, OpensByIdsSerialAndPath)
-{
+TEST_F(Link, OpensByIdsSerialAndPath) {
     emu_add_device("Brondel HUB", "BH-1", nullptr);
     emu_add_device("Vanta", "VT-1", nullptr);
     emu_add_device("Vanta", "VT-2", "/dev/second");
@@ -79,8 +77,7 @@ TEST_F(Link, OpensByIdsSerialAndPath)
     EXPECT_NE(hid_error(nullptr), nullptr);
 }
 
-TEST_F(Link, RefusingDeviceDoesNotOpenUntilAllowed)
-{
+TEST_F(Link, RefusingDeviceDoesNotOpenUntilAllowed) {
     const int dev = emu_add_device("DMM", "DM-1", nullptr);
     emu_set_refuse_open(dev, 1);
     EXPECT_EQ(hid_open_path(pathOf(dev).c_str()), nullptr);
@@ -91,8 +88,7 @@ TEST_F(Link, RefusingDeviceDoesNotOpenUntilAllowed)
     EXPECT_TRUE(openDevice(dev));
 }
 
-TEST_F(Link, WriteDropsReportNumberZeroAndPadsTo64Bytes)
-{
+TEST_F(Link, WriteDropsReportNumberZeroAndPadsTo64Bytes) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -123,8 +119,7 @@ TEST_F(Link, WriteDropsReportNumberZeroAndPadsTo64Bytes)
     EXPECT_NE(hid_error(h.get()), nullptr);
 }
 
-TEST_F(Link, ReadGivesTheReportWithoutReportNumberCutToTheBuffer)
-{
+TEST_F(Link, ReadGivesTheReportWithoutReportNumberCutToTheBuffer) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -145,8 +140,7 @@ TEST_F(Link, ReadGivesTheReportWithoutReportNumberCutToTheBuffer)
     EXPECT_EQ(std::memcmp(small, injected, 10), 0);
 }
 
-TEST_F(Link, NonBlockingReadReturnsZeroAtOnce)
-{
+TEST_F(Link, NonBlockingReadReturnsZeroAtOnce) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -161,8 +155,7 @@ TEST_F(Link, NonBlockingReadReturnsZeroAtOnce)
     EXPECT_EQ(hid_read(h.get(), buf, sizeof buf), 64);  // an undelayed answer is there at once
 }
 
-TEST_F(Link, TimedReadWaitsForItsTimeout)
-{
+TEST_F(Link, TimedReadWaitsForItsTimeout) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -174,8 +167,7 @@ TEST_F(Link, TimedReadWaitsForItsTimeout)
     EXPECT_LT(waited, 2000);
 }
 
-TEST_F(Link, BlockingReadWakesWhenAReportArrives)
-{
+TEST_F(Link, BlockingReadWakesWhenAReportArrives) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -196,8 +188,7 @@ TEST_F(Link, BlockingReadWakesWhenAReportArrives)
     EXPECT_EQ(buf[1], 0xA0);
 }
 
-TEST_F(Link, UnplugWakesABlockedReaderAndFailsTheHandle)
-{
+TEST_F(Link, UnplugWakesABlockedReaderAndFailsTheHandle) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -229,8 +220,7 @@ TEST_F(Link, UnplugWakesABlockedReaderAndFailsTheHandle)
     EXPECT_EQ(emu_open_handle_count(), 2);  // the dead handle counts until closed
 }
 
-TEST_F(Link, ResetKillsOpenHandles)
-{
+TEST_F(Link, ResetKillsOpenHandles) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -241,8 +231,7 @@ TEST_F(Link, ResetKillsOpenHandles)
 
 // One thread reads while another writes on the same handle, the way the
 // library's receive thread and caller share a link.
-TEST_F(Link, ConcurrentReaderAndWriterSeeEveryAnswerInOrder)
-{
+TEST_F(Link, ConcurrentReaderAndWriterSeeEveryAnswerInOrder) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -294,8 +283,7 @@ TEST_F(Link, ConcurrentReaderAndWriterSeeEveryAnswerInOrder)
         ASSERT_EQ(seen[size_t(i)], uint32_t(1000 + i % 8)) << "answer " << i;
 }
 
-TEST_F(Link, EveryOpenHandleReceivesEveryInputReport)
-{
+TEST_F(Link, EveryOpenHandleReceivesEveryInputReport) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle a = openDevice(dev);
     Handle b = openDevice(dev);
@@ -307,8 +295,7 @@ TEST_F(Link, EveryOpenHandleReceivesEveryInputReport)
     EXPECT_EQ(emu_open_handle_count(), 1);
 }
 
-TEST_F(Link, StateSurvivesHidExitAndHandlesStayUsable)
-{
+TEST_F(Link, StateSurvivesHidExitAndHandlesStayUsable) {
     const int dev = emu_add_device("Vanta", "VT-1", nullptr);
     EXPECT_EQ(hid_init(), 0);
     Handle h = openDevice(dev);
@@ -323,8 +310,7 @@ TEST_F(Link, StateSurvivesHidExitAndHandlesStayUsable)
     EXPECT_EQ(hid_init(), 0);
 }
 
-TEST_F(Link, FeatureReportsComeBackAsSent)
-{
+TEST_F(Link, FeatureReportsComeBackAsSent) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -342,8 +328,7 @@ TEST_F(Link, FeatureReportsComeBackAsSent)
     EXPECT_NE(hid_error(h.get()), nullptr);
 }
 
-TEST_F(Link, ErrorIsNullUntilSomethingFailsAndVersionIs013)
-{
+TEST_F(Link, ErrorIsNullUntilSomethingFailsAndVersionIs013) {
     const int dev = emu_add_device("Vanta", nullptr, nullptr);
     Handle h = openDevice(dev);
     ASSERT_TRUE(h);
@@ -360,4 +345,4 @@ TEST_F(Link, ErrorIsNullUntilSomethingFailsAndVersionIs013)
     EXPECT_EQ(hid_write(nullptr, nullptr, 0), -1);
 }
 
-} // namespace
+}  // namespace
