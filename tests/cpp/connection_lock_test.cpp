@@ -8,6 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "DeviceClaim.h"
 #include "Dmm.h"
 #include "KorService.h"
 #include "Vanta.h"
@@ -100,6 +106,30 @@ TEST_F(ConnectionLock, AGoneConnectionDoesNotHoldTheDevice) {
     emu_replug(dev);
     EXPECT_FALSE(second.open());
     EXPECT_FLOAT_EQ(5.0f, second.getVoltage());
+}
+
+// On a path that is a file (a device node on a real system), a claim also
+// takes an advisory lock, which another holder of the file's lock (another
+// process, here another open file description) keeps it from getting.
+TEST(DeviceClaimLock, ANodeLockedElsewhereIsRefused) {
+    char path[] = "/tmp/korvane-claim-XXXXXX";
+    const int node = mkstemp(path);
+    ASSERT_GE(node, 0);
+    KorDevice holder;
+    {
+        auto claim = DeviceClaim::take(path, &holder);
+        ASSERT_TRUE(claim);
+        // This process's registry refuses a second claim on a live link
+        // only; the node's lock refuses it whoever asks.
+        EXPECT_NE(0, flock(node, LOCK_EX | LOCK_NB));
+    }
+    ASSERT_EQ(0, flock(node, LOCK_EX | LOCK_NB));
+    KorDevice other;
+    EXPECT_FALSE(DeviceClaim::take(path, &other));
+    ASSERT_EQ(0, flock(node, LOCK_UN));
+    EXPECT_TRUE(DeviceClaim::take(path, &other));
+    close(node);
+    unlink(path);
 }
 
 struct StatusCase {
