@@ -3,8 +3,8 @@
 setuptools drives the packaging; CMake (with SWIG and pybind11) builds the
 modules exactly as the developers' build does, and the results are copied
 into the wheel: the module _korvane with its generated proxy module
-korvane.py, the package pykorvane with its binding _core, and the C++ core
-libkorvane that both link.
+korvane.py and that module's type stub, the package pykorvane with its
+binding _core, and the C++ core libkorvane that both link.
 """
 import glob
 import os
@@ -51,6 +51,14 @@ class CMakeBuild(build_ext):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(libraries[0], target)
         shutil.copyfile(proxy, os.path.join(os.path.dirname(target), "korvane.py"))
+        # The proxy module's type stub: beside it, as in the build tree, and
+        # as the stub-only package korvane-stubs, the form in which mypy
+        # finds the stub of an installed single module (no package holds a
+        # py.typed marker for it).
+        stub = os.path.join(module_dir, "korvane.pyi")
+        shutil.copyfile(stub, os.path.join(os.path.dirname(target), "korvane.pyi"))
+        os.makedirs(os.path.join(os.path.dirname(target), "korvane-stubs"), exist_ok=True)
+        shutil.copyfile(stub, os.path.join(os.path.dirname(target), "korvane-stubs", "__init__.pyi"))
         # The C++ core the module links, under its soname, next to the module
         # (the module finds it through its $ORIGIN run path).
         core = os.path.join(build_dir, "src", "libkorvane.so." + VERSION.split(".")[0])
