@@ -29,7 +29,7 @@ python_under_asan() {
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g" \
     -DPython3_EXECUTABLE=/usr/bin/python3 -DKORVANE_TESTS=OFF -DKORVANE_SANITIZE=address >/dev/null
-  cmake --build "$build" -j2 --target _korvane korvane_emu
+  cmake --build "$build" -j2 --target _korvane pykorvane_core korvane_emu
   echo "== python: running the Python tests against the sanitized module"
   local emu=$build/emulator/libkorvane_emu.so
   (
@@ -37,7 +37,7 @@ python_under_asan() {
     export LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libstdc++.so):$emu"
     export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:exitcode=66:allocator_may_return_null=1"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=66"
-    export PYTHONPATH="$build/korvane:$root/emulator/python"
+    export PYTHONPATH="$build/korvane:$build/pykorvane:$root/emulator/python"
     export KORVANE_EMU_LIB=$emu KORVANE_BUILD_DIR=$build KORVANE_SOURCE_DIR=$root
     /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/python"
   )
