@@ -201,6 +201,8 @@ MISUSES = [
      'Argument 1 to "convertWcharToString" has incompatible type "_ByteBuffer"'),
     ("korvane.hid_open(korvane.USB_VID_PIC, korvane.USB_PID_PIC, 'VT-0001')", TypeError,
      'Argument 3 to "hid_open" has incompatible type "str"'),
+    ("korvane.StringVector().swap(['a'])", TypeError,
+     'Argument 1 to "swap" of "StringVector" has incompatible type "List[str]"; expected "StringVector"'),
     ("korvane.Pin(board)", TypeError, 'No overload variant of "Pin" matches'),
     ("korvane.Attribute(1, 0)", TypeError, 'Missing positional argument "property" in call to "Attribute"'),
     ("korvane.SwigPyIterator()", AttributeError, 'Cannot instantiate abstract class "SwigPyIterator"'),
