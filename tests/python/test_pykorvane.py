@@ -7,6 +7,7 @@ import time
 
 import pytest
 
+import korvane
 import pykorvane as pk
 from device_helpers import R, W, host_reports, u32
 
@@ -89,6 +90,12 @@ def test_one_connection_per_device(emu):
     first.close()
     with pk.Dmm(serial="DM-1") as second:
         assert second.voltage == 5.0
+    # The proxy module's objects share the one claim per device.
+    swig_meter = korvane.Dmm()
+    assert swig_meter.open() is False
+    with pytest.raises(pk.DeviceBusyError):
+        pk.Dmm().open()
+    swig_meter.close()
 
 
 def test_device_that_cannot_be_opened(emu):
