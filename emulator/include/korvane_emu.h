@@ -130,6 +130,23 @@ int emu_log_count(int dev);
 int emu_log_get(int dev, int index, struct emu_log_entry *out);
 int emu_log_clear(int dev);
 
+/* State file (JSON): the devices (model, serial number, path, USB identity)
+ * and their firmware state: attribute values, GPIO masks and outside
+ * levels, ADC values, I2C targets and registers, readings, calibration
+ * offsets, the hub's port mask. Faults, logs and handles are not kept.
+ * emu_save_state writes it atomically (a temporary file renamed over path).
+ * emu_load_state replaces every device with those of the file (handles open
+ * on the old ones turn dead, as after emu_reset); when the file cannot be
+ * read or is not a valid state file the devices stay as they were.
+ * With KORVANE_EMU_STATE naming a file, the library loads it at its first
+ * use in the process (when it exists) and saves to it at process exit. */
+int emu_save_state(const char *path);
+int emu_load_state(const char *path);
+/* Why this thread's last emu_save_state / emu_load_state failed ("" after a
+ * success): copies up to capacity - 1 bytes and a terminating zero into out,
+ * returns the message's full length. */
+int emu_state_error(char *out, int capacity);
+
 /* Number of hid_device handles currently open (not yet hid_close'd) on the
  * devices added since the last emu_reset, dead ones included. */
 int emu_open_handle_count(void);

@@ -20,6 +20,10 @@ public:
 
     void setChannel(int channel, uint32_t value) { channels_[size_t(channel)] = value; }
 
+    std::string stateKey() const override { return "adc"; }
+    json::Value saveState() const override;
+    void loadState(const json::Value &state, const std::string &where) override;
+
 private:
     std::array<uint32_t, kChannels> channels_{};
 };

@@ -4,8 +4,10 @@
 #define KORVANE_EMU_ATTRIBUTE_BLOCK_H
 
 #include <cstdint>
+#include <string>
 
 #include "Bytes.h"
+#include "Json.h"
 
 namespace emu {
 
@@ -25,6 +27,14 @@ public:
     // A value set through the control API: a write that may also reach
     // attributes the host cannot write.
     virtual bool set(uint16_t attid, const Bytes &value) { return write(attid, value); }
+
+    // The block's part of the state file, under stateKey() in the device's
+    // record; blocks with an empty key keep nothing.
+    virtual std::string stateKey() const { return {}; }
+    virtual json::Value saveState() const { return {}; }
+    // Restores what saveState wrote (members left out keep their value);
+    // throws json::Error naming where on a value it cannot take.
+    virtual void loadState(const json::Value &, const std::string &) {}
 
 protected:
     unsigned offset(uint16_t attid) const { return unsigned(attid - base_); }

@@ -38,6 +38,7 @@ std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model,
     if (model != "Vanta" && model != "Brondel HUB" && model != "DMM")
         return nullptr;
     std::unique_ptr<FirmwareModel> fw(new FirmwareModel);
+    fw->model_ = model;
     fw->add<IdentityBlock>(model, serial);
     if (model == "Vanta") {
         fw->gpio_ = fw->add<GpioBlock>(kGpioBase);
@@ -49,8 +50,8 @@ std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model,
         fw->gpio_ = fw->add<GpioBlock>(kGpioBase);
     } else {
         fw->calibration_ = fw->add<CalibrationBlock>(kCalibration);
-        fw->voltage_ = fw->add<ReadingBlock>(kVoltage, 5.0f);
-        fw->current_ = fw->add<ReadingBlock>(kCurrent, 0.25f);
+        fw->voltage_ = fw->add<ReadingBlock>(kVoltage, 5.0f, "voltage");
+        fw->current_ = fw->add<ReadingBlock>(kCurrent, 0.25f, "current");
         fw->i2c_ = fw->add<I2cBridge>(kI2cBase);
         fw->i2c_->addTarget(I2cBridge::kDefaultAddress);
         fillPowerMonitor(*fw->i2c_->target(I2cBridge::kDefaultAddress));
@@ -128,6 +129,47 @@ bool FirmwareModel::hostWrite(uint16_t attid, const Bytes &value) {
         return false;
     it->second = value;  // attributes set from outside are read-write
     return true;
+}
+
+void FirmwareModel::saveState(json::Value &record) const {
+    for (const auto &block : blocks_)
+        if (!block->stateKey().empty())
+            record.set(block->stateKey(), block->saveState());
+    json::Value &plain = record.set("attributes", json::Value::object());
+    for (const auto &[attid, value] : plain_)
+        plain.set(json::hexKey(attid, 4), json::Value::string(json::hexBytes(value)));
+    json::Value &removed = record.set("removed", json::Value::array());
+    for (uint16_t attid : removed_)
+        removed.push(json::Value::string(json::hexKey(attid, 4)));
+}
+
+void FirmwareModel::loadState(json::Fields &f) {
+    for (const auto &block : blocks_) {
+        const std::string key = block->stateKey();
+        if (const json::Value *state = key.empty() ? nullptr : f.get(key))
+            block->loadState(*state, f.at(key));
+    }
+    if (const json::Value *plain = f.get("attributes")) {
+        const std::string at = f.at("attributes");
+        std::map<uint16_t, Bytes> loaded;
+        for (const auto &[key, value] : plain->asObject(at)) {
+            const uint16_t attid = uint16_t(json::parseHexKey(key, at, 0xFFFF));
+            if (blockFor(attid))
+                throw json::Error(at + "." + key + ": the " + model_ +
+                                  " serves this attribute itself");
+            loaded[attid] = json::parseHexBytes(value.asString(at + "." + key), at + "." + key);
+            if (loaded[attid].size() > kMaxAnswerValue)
+                throw json::Error(at + "." + key + ": longer than 60 bytes");
+        }
+        plain_.swap(loaded);
+    }
+    if (const json::Value *removed = f.get("removed")) {
+        const std::string at = f.at("removed");
+        std::set<uint16_t> loaded;
+        for (const json::Value &id : removed->asArray(at))
+            loaded.insert(uint16_t(json::parseHexKey(id.asString(at), at, 0xFFFF)));
+        removed_.swap(loaded);
+    }
 }
 
 }  // namespace emu

@@ -40,6 +40,16 @@ public:
     CalibrationBlock *calibration() const { return calibration_; }
     ReadingBlock *reading(uint16_t attid) const;
 
+    const std::string &model() const { return model_; }
+
+    // The firmware's part of a device's record in the state file: each
+    // block's state under its key, the attributes set from outside
+    // ("attributes": {"0x9000": "hex bytes"}) and the removed ids.
+    void saveState(json::Value &record) const;
+    // Takes the members saveState writes from f (the others stay for the
+    // caller); throws json::Error on a value it cannot take.
+    void loadState(json::Fields &f);
+
 private:
     FirmwareModel() = default;
 
@@ -49,6 +59,7 @@ private:
     bool hostRead(uint16_t attid, Bytes &out);
     bool hostWrite(uint16_t attid, const Bytes &value);
 
+    std::string model_;
     std::vector<std::unique_ptr<AttributeBlock>> blocks_;
     std::map<uint16_t, Bytes> plain_;  // attributes set from outside
     std::set<uint16_t> removed_;       // served no more until set again

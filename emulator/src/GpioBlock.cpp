@@ -36,4 +36,28 @@ uint32_t GpioBlock::levels() const {
     return (outputLatch_ & ~inputs) | (inputLevels & inputs);
 }
 
+json::Value GpioBlock::saveState() const {
+    json::Value v = json::Value::object();
+    v.set("direction", json::Value::number(direction_));
+    v.set("pull_up", json::Value::number(pullUp_));
+    v.set("pull_down", json::Value::number(pullDown_));
+    v.set("output", json::Value::number(outputLatch_));
+    v.set("external_mask", json::Value::number(externalMask_));
+    v.set("external_levels", json::Value::number(externalLevels_));
+    return v;
+}
+
+void GpioBlock::loadState(const json::Value &state, const std::string &where) {
+    json::Fields f(state, where);
+    f.integer("direction", direction_);
+    f.integer("pull_up", pullUp_);
+    f.integer("pull_down", pullDown_);
+    f.integer("output", outputLatch_);
+    uint32_t mask = externalMask_, levels = externalLevels_;
+    f.integer("external_mask", mask);
+    f.integer("external_levels", levels);
+    f.finish();
+    setExternal(mask, levels);
+}
+
 }  // namespace emu

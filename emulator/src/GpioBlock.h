@@ -21,6 +21,10 @@ public:
     // pull-up on, else 0 (pull-down or floating).
     uint32_t levels() const;
 
+    std::string stateKey() const override { return "gpio"; }
+    json::Value saveState() const override;
+    void loadState(const json::Value &state, const std::string &where) override;
+
 private:
     // All pins start as inputs without pulls, like a microcontroller after reset.
     uint32_t direction_ = 0xFFFFFFFFu;

@@ -69,4 +69,42 @@ I2cBridge::RegisterFile *I2cBridge::target(uint8_t address) {
     return it == targets_.end() ? nullptr : &it->second;
 }
 
+json::Value I2cBridge::saveState() const {
+    json::Value v = json::Value::object();
+    v.set("address", json::Value::number(address_));
+    v.set("pointer", json::Value::number(pointer_));
+    json::Value &targets = v.set("targets", json::Value::object());
+    for (const auto &[address, regs] : targets_) {
+        json::Value &registers = targets.set(json::hexKey(address, 2), json::Value::object());
+        for (size_t reg = 0; reg < regs.size(); ++reg)
+            if (regs[reg])
+                registers.set(json::hexKey(unsigned(reg), 2), json::Value::number(regs[reg]));
+    }
+    return v;
+}
+
+void I2cBridge::loadState(const json::Value &state, const std::string &where) {
+    json::Fields f(state, where);
+    uint8_t address = address_;
+    f.integer("address", address);
+    if (address > kMaxAddress)
+        throw json::Error(f.at("address") + ": expected an integer from 0 to 127");
+    f.integer("pointer", pointer_);
+    address_ = address;
+    if (const json::Value *targets = f.get("targets")) {
+        std::map<uint8_t, RegisterFile> loaded;
+        const std::string at = f.at("targets");
+        for (const auto &[key, registers] : targets->asObject(at)) {
+            RegisterFile &regs = loaded[uint8_t(json::parseHexKey(key, at, kMaxAddress))];
+            regs.fill(0);
+            const std::string regsAt = at + "." + key;
+            for (const auto &[reg, value] : registers.asObject(regsAt))
+                regs[json::parseHexKey(reg, regsAt, 0xFF)] =
+                    uint16_t(value.asInteger(regsAt + "." + reg, 0, 0xFFFF));
+        }
+        targets_.swap(loaded);
+    }
+    f.finish();
+}
+
 }  // namespace emu

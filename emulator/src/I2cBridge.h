@@ -27,6 +27,12 @@ public:
     // Null when no target answers at this address.
     RegisterFile *target(uint8_t address);
 
+    // Address, register pointer and every target with its registers (those
+    // not listed are 0); loading replaces the targets.
+    std::string stateKey() const override { return "i2c"; }
+    json::Value saveState() const override;
+    void loadState(const json::Value &state, const std::string &where) override;
+
 private:
     static constexpr uint8_t kMaxAddress = 0x7F;  // 7-bit bus addresses
 

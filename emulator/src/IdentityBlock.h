@@ -18,6 +18,12 @@ public:
     bool write(uint16_t, const Bytes &) override { return false; }
     bool set(uint16_t attid, const Bytes &value) override;
 
+    // The five texts: printable ASCII with its terminating zero as a
+    // string without it, any other value as {"hex": "<bytes>"}.
+    std::string stateKey() const override { return "identity"; }
+    json::Value saveState() const override;
+    void loadState(const json::Value &state, const std::string &where) override;
+
 private:
     std::array<Bytes, 5> texts_;
 };

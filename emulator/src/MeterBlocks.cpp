@@ -50,4 +50,77 @@ void ReadingBlock::setVariation(float base, float amplitude, int periodMs) {
     start_ = Clock::now();
 }
 
+json::Value CalibrationBlock::saveState() const {
+    json::Value v = json::Value::object();
+    json::Value &offsets = v.set("offsets", json::Value::array());
+    for (int8_t offset : offsets_)
+        offsets.push(json::Value::number(offset));
+    v.set("runs", json::Value::number(runs_));
+    return v;
+}
+
+void CalibrationBlock::loadState(const json::Value &state, const std::string &where) {
+    json::Fields f(state, where);
+    if (const json::Value *offsets = f.get("offsets")) {
+        const std::string at = f.at("offsets");
+        const auto &values = offsets->asArray(at);
+        if (values.size() != offsets_.size())
+            throw json::Error(at + ": expected four offsets");
+        for (size_t i = 0; i < values.size(); ++i)
+            offsets_[i] =
+                int8_t(values[i].asInteger(at + "[" + std::to_string(i) + "]", -128, 127));
+    }
+    f.integer("runs", runs_);
+    if (runs_ < 0)
+        throw json::Error(f.at("runs") + ": expected a count");
+    f.finish();
+}
+
+namespace {
+// JSON has no infinities or NaN: those readings are kept as text.
+json::Value reading(float value) {
+    if (std::isnan(value))
+        return json::Value::string("nan");
+    if (std::isinf(value))
+        return json::Value::string(value > 0 ? "inf" : "-inf");
+    return json::Value::single(value);
+}
+
+float reading(const json::Value &v, const std::string &where) {
+    if (v.type() == json::Value::Type::String) {
+        const std::string &text = v.asString(where);
+        if (text == "nan")
+            return std::nanf("");
+        if (text == "inf" || text == "-inf")
+            return text == "inf" ? HUGE_VALF : -HUGE_VALF;
+    }
+    if (v.type() != json::Value::Type::Number)
+        throw json::Error(where + ": expected a number (or \"nan\", \"inf\", \"-inf\")");
+    return float(v.asNumber(where));
+}
+}  // namespace
+
+json::Value ReadingBlock::saveState() const {
+    json::Value v = json::Value::object();
+    v.set("base", reading(base_));
+    v.set("amplitude", reading(amplitude_));
+    v.set("period_ms", json::Value::number(periodMs_));
+    return v;
+}
+
+void ReadingBlock::loadState(const json::Value &state, const std::string &where) {
+    json::Fields f(state, where);
+    float base = base_, amplitude = amplitude_;
+    int periodMs = periodMs_;
+    if (const json::Value *v = f.get("base"))
+        base = reading(*v, f.at("base"));
+    if (const json::Value *v = f.get("amplitude"))
+        amplitude = reading(*v, f.at("amplitude"));
+    f.integer("period_ms", periodMs);
+    if (periodMs < 0)
+        throw json::Error(f.at("period_ms") + ": expected a period of 0 ms or more");
+    f.finish();
+    setVariation(base, amplitude, periodMs);
+}
+
 }  // namespace emu

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <string>
 
 #include "AttributeBlock.h"
 
@@ -23,6 +24,10 @@ public:
     void setOffsets(const std::array<int8_t, 4> &offsets) { offsets_ = offsets; }
     int runs() const { return runs_; }
 
+    std::string stateKey() const override { return "calibration"; }
+    json::Value saveState() const override;
+    void loadState(const json::Value &state, const std::string &where) override;
+
 private:
     std::array<int8_t, 4> offsets_{-2, 3, 0, 1};
     int runs_ = 0;
@@ -32,7 +37,8 @@ private:
 // or base + amplitude * sin(2 pi t / period) over time. Read-only to the host.
 class ReadingBlock : public AttributeBlock {
 public:
-    ReadingBlock(uint16_t attid, float base) : AttributeBlock(attid, 1), base_(base) {}
+    ReadingBlock(uint16_t attid, float base, std::string name)
+        : AttributeBlock(attid, 1), name_(std::move(name)), base_(base) {}
 
     bool read(uint16_t, Bytes &out) override;
     bool write(uint16_t, const Bytes &) override { return false; }
@@ -40,9 +46,16 @@ public:
 
     void setVariation(float base, float amplitude, int periodMs);
 
+    // Base, amplitude and period; a varying reading starts its period
+    // again when loaded.
+    std::string stateKey() const override { return name_; }
+    json::Value saveState() const override;
+    void loadState(const json::Value &state, const std::string &where) override;
+
 private:
     using Clock = std::chrono::steady_clock;
 
+    std::string name_;
     float base_;
     float amplitude_ = 0.0f;
     int periodMs_ = 0;

@@ -21,6 +21,12 @@ public:
         return true;
     }
 
+    std::string stateKey() const override { return "ports"; }
+    json::Value saveState() const override { return json::Value::number(mask_); }
+    void loadState(const json::Value &state, const std::string &where) override {
+        mask_ = uint32_t(state.asInteger(where, 0, UINT32_MAX));
+    }
+
 private:
     uint32_t mask_ = 0;  // every port off at power-up
 };

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Json.h"
+#include "StateFile.h"
 #include "Utf8.h"
 
 namespace emu {
@@ -10,7 +12,11 @@ namespace emu {
 Registry &Registry::instance() {
     static Registry *registry = [] {
         auto *r = new Registry;
-        r->addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
+        const char *statePath = std::getenv("KORVANE_EMU_STATE");
+        if (statePath && *statePath)
+            r->startFromStateFile(statePath);
+        else
+            r->addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
         return r;
     }();
     return *registry;
@@ -58,6 +64,63 @@ void Registry::reset() {
     for (const auto &device : removed)
         device->retire();  // open handles stay valid objects, but dead
     lastError = nullptr;
+}
+
+void Registry::replace(std::vector<std::shared_ptr<EmuDevice>> devices) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        devices_.swap(devices);
+    }
+    for (const auto &device : devices)
+        device->retire();
+    lastError = nullptr;
+}
+
+// Only a process that used the emulator loads and saves the state: a shell
+// or `env` that has the library preloaded but never calls it leaves the
+// file to the programs it runs.
+void Registry::startFromStateFile(const std::string &path) {
+    std::string text, error;
+    bool missing = false;
+    if (!readStateFile(path, text, missing, error)) {
+        if (missing) {
+            addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
+            statePath_ = path;
+            std::atexit(saveAtExit);
+            return;
+        }
+        std::fprintf(stderr,
+                     "korvane-emu: cannot read the state file %s: %s; starting from the default "
+                     "devices, the file is left as it is\n",
+                     path.c_str(), error.c_str());
+        addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
+        return;
+    }
+    try {
+        devices_ = devicesFromState(text);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr,
+                     "korvane-emu: the state file %s is not valid: %s; starting from the default "
+                     "devices, the file is left as it is\n",
+                     path.c_str(), e.what());
+        addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
+        return;
+    }
+    statePath_ = path;
+    std::atexit(saveAtExit);
+}
+
+void Registry::saveAtExit() {
+    Registry &r = instance();
+    std::string error;
+    try {
+        if (writeStateFile(r.statePath_, stateText(r.all()), error))
+            return;
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    std::fprintf(stderr, "korvane-emu: cannot save the state file %s: %s\n", r.statePath_.c_str(),
+                 error.c_str());
 }
 
 // "MODEL[:SERIAL[:PATH]]" entries separated by ';'. An empty serial means

@@ -9,6 +9,8 @@ namespace emu {
 // Invalid or truncated sequences become U+FFFD, as a USB string would
 // show an unrepresentable character.
 std::wstring wideFromUtf8(const std::string &text);
+// Characters that are not Unicode scalar values become U+FFFD.
+std::string utf8FromWide(const std::wstring &text);
 
 }  // namespace emu
 

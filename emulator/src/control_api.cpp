@@ -5,6 +5,7 @@
 
 #include "ExportedApi.h"
 #include "Registry.h"
+#include "StateFile.h"
 
 using emu::Bytes;
 using emu::DeviceState;
@@ -22,6 +23,14 @@ int withDevice(int id, F &&f) {
 }
 
 int status(bool ok) { return ok ? 0 : -1; }
+
+// Why this thread's last emu_save_state or emu_load_state failed.
+thread_local std::string stateError;
+
+int stateStatus(bool ok, std::string error) {
+    stateError = ok ? std::string() : std::move(error);
+    return status(ok);
+}
 
 std::optional<std::wstring> optionalText(const wchar_t *text) {
     return text ? std::optional<std::wstring>(text) : std::nullopt;
@@ -289,6 +298,43 @@ int emu_log_clear(int dev) {
         s.log.clear();
         return 0;
     });
+}
+
+int emu_save_state(const char *path) {
+    if (!path || !*path)
+        return stateStatus(false, "no path given");
+    try {
+        std::string error;
+        const bool ok =
+            emu::writeStateFile(path, emu::stateText(Registry::instance().all()), error);
+        return stateStatus(ok, error);
+    } catch (const std::exception &e) {
+        return stateStatus(false, e.what());
+    }
+}
+
+int emu_load_state(const char *path) {
+    if (!path || !*path)
+        return stateStatus(false, "no path given");
+    try {
+        std::string text, error;
+        bool missing = false;
+        if (!emu::readStateFile(path, text, missing, error))
+            return stateStatus(false, std::string(path) + ": " + error);
+        Registry::instance().replace(emu::devicesFromState(text));
+        return stateStatus(true, {});
+    } catch (const std::exception &e) {
+        return stateStatus(false, std::string(path) + ": " + e.what());
+    }
+}
+
+int emu_state_error(char *out, int capacity) {
+    if (out && capacity > 0) {
+        const size_t n = std::min(stateError.size(), size_t(capacity - 1));
+        std::memcpy(out, stateError.data(), n);
+        out[n] = '\0';
+    }
+    return int(stateError.size());
 }
 
 int emu_open_handle_count(void) {

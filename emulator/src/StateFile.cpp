@@ -1,0 +1,183 @@
+#include "StateFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Json.h"
+#include "Utf8.h"
+
+namespace emu {
+
+namespace {
+
+constexpr const char *kFormat = "korvane-emu-state";
+constexpr int kVersion = 1;
+// Far above any real state (a few kB per device); a larger file is not one.
+constexpr long kMaxFileSize = 16L * 1024 * 1024;
+
+json::Value optionalText(const std::optional<std::wstring> &text) {
+    return text ? json::Value::string(utf8FromWide(*text)) : json::Value();
+}
+
+std::optional<std::wstring> optionalText(const json::Value &v, const std::string &where) {
+    if (v.isNull())
+        return std::nullopt;
+    return wideFromUtf8(v.asString(where));
+}
+
+json::Value deviceRecord(DeviceState &s) {
+    json::Value record = json::Value::object();
+    record.set("model", json::Value::string(s.firmware->model()));
+    record.set("serial", optionalText(s.usb.serial));
+    record.set("path", json::Value::string(s.usb.path));
+    json::Value &usb = record.set("usb", json::Value::object());
+    usb.set("vendor_id", json::Value::number(s.usb.vendorId));
+    usb.set("product_id", json::Value::number(s.usb.productId));
+    usb.set("product", optionalText(s.usb.product));
+    usb.set("manufacturer", optionalText(s.usb.manufacturer));
+    usb.set("interfaces", json::Value::number(s.usb.interfaces));
+    s.firmware->saveState(record);
+    return record;
+}
+
+std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std::string &where,
+                                            size_t index) {
+    json::Fields f(record, where);
+    const json::Value *modelValue = f.get("model");
+    if (!modelValue)
+        throw json::Error(f.at("model") + ": missing");
+    const std::string &model = modelValue->asString(f.at("model"));
+
+    UsbIdentity usb;
+    usb.path = "/dev/emu-hidraw" + std::to_string(index);
+    if (const json::Value *path = f.get("path"))
+        usb.path = path->asString(f.at("path"));
+    std::string serial;
+    if (const json::Value *v = f.get("serial")) {
+        usb.serial = optionalText(*v, f.at("serial"));
+        if (usb.serial)
+            serial = v->asString(f.at("serial"));
+    }
+    auto firmware = FirmwareModel::create(model, serial);
+    if (!firmware)
+        throw json::Error(f.at("model") + ": unknown model \"" + model +
+                          "\" (Vanta, Brondel HUB or DMM)");
+    usb.product = wideFromUtf8(model);
+    usb.manufacturer = L"Korvane Emulated";
+    if (const json::Value *v = f.get("usb")) {
+        json::Fields u(*v, f.at("usb"));
+        u.integer("vendor_id", usb.vendorId);
+        u.integer("product_id", usb.productId);
+        if (const json::Value *text = u.get("product"))
+            usb.product = optionalText(*text, u.at("product"));
+        if (const json::Value *text = u.get("manufacturer"))
+            usb.manufacturer = optionalText(*text, u.at("manufacturer"));
+        u.integer("interfaces", usb.interfaces);
+        if (usb.interfaces < 1 || usb.interfaces > 16)
+            throw json::Error(u.at("interfaces") + ": expected an integer from 1 to 16");
+        u.finish();
+    }
+    firmware->loadState(f);
+    f.finish();
+    return std::make_shared<EmuDevice>(std::move(firmware), std::move(usb));
+}
+
+}  // namespace
+
+std::string stateText(const DeviceList &devices) {
+    json::Value doc = json::Value::object();
+    doc.set("format", json::Value::string(kFormat));
+    doc.set("version", json::Value::number(kVersion));
+    json::Value &list = doc.set("devices", json::Value::array());
+    for (const auto &device : devices)
+        list.push(device->with([](DeviceState &s) { return deviceRecord(s); }));
+    return json::write(doc);
+}
+
+DeviceList devicesFromState(const std::string &text) {
+    const json::Value doc = json::parse(text);
+    json::Fields f(doc, "");
+    if (const json::Value *format = f.get("format"))
+        if (format->asString("format") != kFormat)
+            throw json::Error("format: not \"" + std::string(kFormat) + "\"");
+    if (const json::Value *version = f.get("version"))
+        if (version->asInteger("version", 0, INT32_MAX) != kVersion)
+            throw json::Error("version: this library reads version " + std::to_string(kVersion));
+    DeviceList devices;
+    if (const json::Value *list = f.get("devices")) {
+        const auto &records = list->asArray("devices");
+        for (size_t i = 0; i < records.size(); ++i)
+            devices.push_back(
+                deviceFromRecord(records[i], "devices[" + std::to_string(i) + "]", i));
+    } else {
+        throw json::Error("devices: missing");
+    }
+    f.finish();
+    return devices;
+}
+
+bool readStateFile(const std::string &path, std::string &text, bool &missing, std::string &error) {
+    missing = false;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        missing = errno == ENOENT;
+        error = std::strerror(errno);
+        return false;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> closer(file, std::fclose);
+    text.clear();
+    char buf[8192];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) {
+        text.append(buf, n);
+        if (long(text.size()) > kMaxFileSize) {
+            error = "larger than 16 MiB";
+            return false;
+        }
+    }
+    if (std::ferror(file)) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool writeStateFile(const std::string &path, const std::string &text, std::string &error) {
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = std::string("cannot create ") + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t written = 0;
+    bool ok = true;
+    while (ok && written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            written += size_t(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    if (!ok)
+        error = std::string("cannot write ") + temporary + ": " + std::strerror(errno);
+    if (::close(fd) != 0 && ok) {
+        error = std::string("cannot write ") + temporary + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        error =
+            std::string("cannot rename ") + temporary + " to " + path + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temporary.c_str());
+    return ok;
+}
+
+}  // namespace emu
