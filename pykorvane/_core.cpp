@@ -105,6 +105,10 @@ PYBIND11_MODULE(_core, m) {
     py::class_<GpioHw>(m, "Gpio", "A connection's GPIO block (pins 0-31).", plainType())
         .def("set_mode",
              [](GpioHw &gpio, uint8_t pin, int mode) {
+                 // A number outside the enumeration must not be cast to it.
+                 if (mode < OUTPUT_PIN || mode > INPUT_PULLDOWN_PIN) {
+                     return done(AttributeResult{AttributeStatus::BadArgument, 0});
+                 }
                  return done(gpio.setMode(pin, static_cast<PinMode>(mode)));
              },
              Released(), py::arg("pin"), py::arg("mode"))
