@@ -6,19 +6,25 @@ through the emulator first and inspect their state and traffic afterwards.
 import csv
 import datetime
 import json
-import os
-import struct
+import re
+import signal
 import sys
-from pathlib import Path
+import threading
+import time
 
 import pytest
 
-SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
-sys.path.insert(0, str(SOURCE_DIR / "korvane"))
-import korvane_cli  # noqa: E402
-from device_helpers import when_requested  # noqa: E402
+from device_helpers import WRITE, R, W, u32, when_requested
+from pykorvane import cli
 
-WRITE, READ = 0x12, 0x13
+VOLTAGE, CURRENT = 0x8101, 0x8102
+PORTS = 0x8000
+
+
+def run(capsys, *argv):
+    code = cli.main([str(a) for a in argv])
+    out, err = capsys.readouterr()
+    return code, out, err
 
 
 def block_requests(device):
@@ -26,14 +32,13 @@ def block_requests(device):
     return [r for r in device.requests() if r[1] > 4]
 
 
-def run(capsys, *argv):
-    code = korvane_cli.main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return code, out, err
+def interrupt_main():
+    """Ctrl-C as the terminal sends it: SIGINT to the main thread."""
+    signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
 
 
-def u32(value):
-    return struct.pack("<I", value)
+def reads_of(attid, count):
+    return lambda requests: requests.count(R(attid)) >= count
 
 
 @pytest.fixture
@@ -57,24 +62,20 @@ def no_handle_left_open(emu):
     assert emu.open_handle_count() == 0
 
 
-# ---------------------------------------------------------------- list, info
+# ---------------------------------------------------------------- list, info, selection
 
-def test_list_shows_every_device_once(emu, capsys):
-    first = emu.add("Vanta", serial="VT-0001")
-    emu.add("DMM", serial="DM-0001").set_interfaces(2)
-    second = emu.add("Vanta", serial="VT-0002")
+def test_list_shows_every_device_with_its_path(emu, capsys):
+    meters = [emu.add("DMM", serial="DM-0001"), emu.add("DMM", serial="DM-0001")]
+    boards = [emu.add("Vanta", serial=""), emu.add("Vanta", serial="")]
+    meters[0].set_interfaces(2)  # a second interface of the same device is not a device
+    expected = [("DMM", "DM-0001", meters[0].path), ("DMM", "DM-0001", meters[1].path),
+                ("Vanta", "", boards[0].path), ("Vanta", "", boards[1].path)]
     code, out, err = run(capsys, "list", "--json")
-    assert code == 0 and err == ""
-    entries = json.loads(out)
-    # The meter's second HID interface is the same device.
-    assert len(entries) == 3
-    vantas = {e["serial"]: e["path"] for e in entries if e["product"] == "Vanta"}
-    assert vantas == {"VT-0001": first.path, "VT-0002": second.path}
-
+    assert (code, err) == (0, "")
+    assert json.loads(out) == [dict(zip(("product", "serial", "path"), e)) for e in expected]
     code, out, _ = run(capsys, "list")
-    lines = out.splitlines()
-    assert code == 0 and lines[0].split() == ["PRODUCT", "SERIAL", "PATH"]
-    assert sorted(line.split()[1] for line in lines[1:]) == ["DM-0001", "VT-0001", "VT-0002"]
+    rows = [line.split() for line in out.splitlines()]
+    assert rows == [["PRODUCT", "SERIAL", "PATH"]] + [[p, s or "-", path] for p, s, path in expected]
 
 
 def test_list_with_nothing_attached(emu, capsys):
@@ -83,11 +84,45 @@ def test_list_with_nothing_attached(emu, capsys):
     assert code == 0 and json.loads(out) == []
 
 
+@pytest.mark.parametrize("position", ["before", "after"])
+def test_path_reaches_a_duplicate(emu, capsys, position):
+    first, second = emu.add("DMM", serial="DM-0001"), emu.add("DMM", serial="DM-0001")
+    first.set_reading(VOLTAGE, 1.0)
+    second.set_reading(VOLTAGE, 2.0)
+    argv = ["meter", "read", "--json"]
+    argv = ["-p", second.path] + argv if position == "before" else argv + ["--path", second.path]
+    code, out, err = run(capsys, *argv)
+    assert (code, err) == (0, "")
+    assert json.loads(out)["voltage_V"] == 2.0
+    # By serial number the first is taken, and the note says how to reach the other.
+    code, out, err = run(capsys, "meter", "read", "-s", "DM-0001")
+    assert code == 0 and out.startswith("voltage: 1.0 V")
+    assert "2 DMM devices with serial number 'DM-0001' attached" in err and "--path" in err
+
+
+@pytest.mark.parametrize("argv", [
+    ["-s", "VT-0002", "adc", "0"],
+    ["--serial", "VT-0002", "adc", "0"],
+    ["adc", "-s", "VT-0002", "0"],
+    ["adc", "0", "--serial", "VT-0002"],
+    ["-s", "VT-0001", "adc", "0", "-s", "VT-0002"],  # the last one given counts
+])
+def test_serial_before_or_after_the_command(emu, capsys, argv):
+    emu.add("Vanta", serial="VT-0001").set_adc(0, 1)
+    emu.add("Vanta", serial="VT-0002").set_adc(0, 2)
+    assert run(capsys, *argv) == (0, "2\n", "")
+
+
+def test_version(emu, capsys):
+    import pykorvane
+    assert run(capsys, "--version") == (0, f"korvane {pykorvane.__version__}\n", "")
+
+
 def test_info_of_the_chosen_serial(emu, capsys):
     emu.add("Vanta", serial="VT-0001")
     second = emu.add("Vanta", serial="VT-0002")
     code, out, err = run(capsys, "info", "vanta", "--serial", "VT-0002")
-    assert code == 0 and err == ""
+    assert (code, err) == (0, "")
     assert out.splitlines() == [
         "vendor:   Korvane", "product:  Vanta", "revision: A1", "serial:   VT-0002",
         "firmware: 1.0.0", f"path:     {second.path}"]
@@ -104,8 +139,8 @@ def test_several_boards_without_serial_use_the_first_and_say_so(emu, capsys):
     emu.add("Vanta", serial="VT-0001")
     emu.add("Vanta", serial="VT-0002")
     code, out, err = run(capsys, "info", "vanta")
-    assert code == 0
-    assert "2 Vanta devices attached" in err and "--serial" in err
+    assert code == 0 and "serial:   VT-0001" in out
+    assert "2 Vanta devices attached, using Vanta VT-0001" in err and "--serial or --path" in err
 
 
 # ---------------------------------------------------------------- failures
@@ -118,47 +153,67 @@ def test_several_boards_without_serial_use_the_first_and_say_so(emu, capsys):
     (["i2c", "-d", "dmm", "read", "0"], "korvane: no DMM attached\n"),
     (["hub", "status"], "korvane: no Brondel HUB attached\n"),
     (["meter", "read"], "korvane: no DMM attached\n"),
+    (["meter", "read", "-p", "/dev/nothing"], "korvane: no device attached at /dev/nothing (see `korvane list`)\n"),
 ])
 def test_device_not_attached(emu, capsys, argv, message):
     assert run(capsys, *argv) == (1, "", message)
 
 
 def test_unknown_serial_names_the_attached_ones(vanta, capsys):
-    code, out, err = run(capsys, "adc", "0", "--serial", "VT-9999")
-    assert (code, out) == (1, "")
-    assert err == "korvane: no Vanta with serial number 'VT-9999' attached (attached: 'VT-0001')\n"
+    assert run(capsys, "adc", "0", "--serial", "VT-9999") == (
+        1, "", "korvane: no Vanta with serial number 'VT-9999' attached (attached: 'VT-0001')\n")
 
 
-def test_device_that_cannot_be_opened(vanta, capfd):
-    # The library prints its own message on the process's standard error.
+def test_path_of_another_model(vanta, capsys):
+    assert run(capsys, "meter", "read", "-p", vanta.path) == (
+        1, "", f"korvane: {vanta.path} is a Vanta, not a DMM\n")
+
+
+def test_device_that_cannot_be_opened(vanta, capsys):
     vanta.refuse_open()
-    code, out, err = run(capfd, "info", "vanta")
+    code, out, err = run(capsys, "info", "vanta")
     assert (code, out) == (1, "")
-    assert "[ERR] Unable to open device" in err
-    assert f"Vanta at {vanta.path} cannot be opened" in err
+    assert err.startswith(f"korvane: Vanta VT-0001: cannot be opened at {vanta.path}")
 
 
-@pytest.mark.parametrize("model, argv", [
-    ("Vanta", ["adc", "0"]),
-    ("Brondel HUB", ["hub", "on", "1"]),
-    ("DMM", ["meter", "read"]),
+@pytest.mark.parametrize("model, argv, what", [
+    ("Vanta", ["adc", "0"], "reading ADC channel 0"),
+    ("Brondel HUB", ["hub", "on", "1"], "reading the port status"),
+    ("DMM", ["meter", "read"], "reading the voltage"),
 ])
-def test_muted_device(emu, capsys, model, argv):
-    device = emu.add(model, serial="X-1")
-    device.mute()
-    code, out, err = run(capsys, *argv)
-    assert (code, out) == (1, "")
-    assert err == f"korvane: {model} at {device.path} does not answer\n"
+def test_muted_device(emu, capsys, model, argv, what):
+    emu.add(model, serial="X-1").mute()
+    assert run(capsys, *argv) == (1, "", f"korvane: {model} X-1: {what}: no answer within 1 s\n")
 
 
 @pytest.mark.parametrize("argv, attid, what", [
-    (["adc", "3"], 0x1303, "reading ADC channel 3 failed (the device refused it)"),
-    (["gpio", "write", "2", "1"], 0x1203, "driving pin 2 high failed (the device refused it)"),
-    (["gpio", "mode", "2", "output"], 0x1200, "setting pin 2 to output failed (the device refused it)"),
+    (["adc", "3"], 0x1303, "reading ADC channel 3"),
+    (["gpio", "write", "2", "1"], 0x1203, "driving pin 2 high"),
+    (["gpio", "mode", "2", "output"], 0x1200, "setting pin 2 to output"),
+    # These printed a value and exited with 0 before.
+    (["gpio", "read", "3"], 0x1203, "reading pin 3"),
+    (["gpio", "mask"], 0x1203, "reading the level mask"),
 ])
 def test_refused_operation(vanta, capsys, argv, attid, what):
     vanta.fail_attribute(attid)
-    assert run(capsys, *argv) == (1, "", f"korvane: Vanta VT-0001: {what}\n")
+    assert run(capsys, *argv) == (
+        1, "", f"korvane: Vanta VT-0001: {what}: refused by the device (return code 0)\n")
+
+
+def test_hub_refusal_is_not_called_silence(hub, capsys):
+    hub.fail_attribute(PORTS)
+    code, out, err = run(capsys, "hub", "on", "1")
+    assert (code, out) == (1, "")
+    assert err == ("korvane: Brondel HUB BH-0001: reading the port status: "
+                   "refused by the device (return code 0)\n")
+
+
+def test_hub_named_as_in_the_other_commands(hub, capsys):
+    code, out, _ = run(capsys, "hub", "status")
+    status_name = out.split(":")[0]
+    hub.fail_attribute(0x1203)
+    _, _, err = run(capsys, "gpio", "-d", "hub", "read", "1")
+    assert status_name == "Brondel HUB BH-0001" and err.startswith(f"korvane: {status_name}: ")
 
 
 @pytest.mark.parametrize("argv, message", [
@@ -166,25 +221,30 @@ def test_refused_operation(vanta, capsys, argv, attid, what):
     (["frobnicate"], "invalid choice: 'frobnicate'"),
     (["info", "toaster"], "unknown model 'toaster' (choose vanta, hub or dmm)"),
     (["gpio", "mode", "32", "output"], "a pin must be from 0 to 31, not 32"),
-    (["gpio", "mode", "3", "pulldown"], "invalid choice: 'pulldown'"),
+    (["gpio", "mode", "3", "sideways"], "invalid choice: 'sideways'"),
     (["gpio", "write", "3", "2"], "invalid choice: '2'"),
     (["gpio", "-d", "dmm", "read", "1"], "invalid choice: 'dmm' (this command works on vanta or hub)"),
     (["gpio", "mask", "0x100000000"], "the mask must be from 0x00 to 0xffffffff"),
+    (["gpio", "mask", "5", "--json"], "--json is for reading the mask"),
     (["adc", "8"], "a channel must be from 0 to 7, not 8"),
     (["adc", "0", "--interval", "0"], "the interval must be more than zero"),
     (["adc", "0", "--count", "0"], "the count must be from 1"),
     (["i2c", "addr", "0x80"], "an I2C address must be from 0x00 to 0x7f, not 0x80"),
     (["i2c", "read", "256"], "a register must be from 0x00 to 0xff, not 256"),
-    (["i2c", "write", "1", "0x10000"], "the value must be from 0x00 to 0xffff"),
+    (["i2c", "read", "1", "-w", "5"], "the width must be from 1 to 4, not 5"),
+    (["i2c", "write", "1", "0x10000"], "the value 0x10000 does not fit in 2 byte(s)"),
+    (["i2c", "write", "1", "0x100", "-w", "1"], "the value 0x100 does not fit in 1 byte(s)"),
     (["i2c", "dump", "-r", "0x10-0x02"], "the first register is above the last"),
     (["i2c", "dump", "-r", "a-b"], "bad range 'a-b'"),
+    (["i2c", "detect", "-r", "0x10-0x80"], "an I2C address must be from 0x00 to 0x7f"),
     (["hub", "on", "0"], "ports are numbered 1 to 32"),
-    (["hub", "on", "33"], "ports are numbered 1 to 32"),
+    (["hub", "toggle", "33"], "ports are numbered 1 to 32"),
     (["hub", "off", "4-2"], "ranges go upwards"),
     (["hub", "on", "1,x"], "ports must be 'all', a list like 1,3 or a range like 2-4"),
     (["hub", "cycle", "1", "--delay", "-1"], "the delay must be zero or more"),
     (["meter", "log", "-n", "3", "-t", "2"], "not allowed with argument"),
     (["meter", "log", "--interval", "nan"], "the interval must be more than zero"),
+    (["-s", "A", "-p", "/dev/x", "list"], "choose a device by --serial or by --path, not both"),
 ])
 def test_bad_arguments(emu, capsys, argv, message):
     code, out, err = run(capsys, *argv)
@@ -192,11 +252,22 @@ def test_bad_arguments(emu, capsys, argv, message):
     assert message in err and err.startswith("usage: korvane")
 
 
+@pytest.mark.parametrize("argv, usage", [
+    (["gpio", "read", "3", "--jsn"], "usage: korvane gpio read"),
+    (["meter", "calibrate", "--json"], "usage: korvane meter calibrate"),
+    (["hub", "on", "1", "--quiet"], "usage: korvane hub on"),
+])
+def test_unknown_option_shows_the_commands_usage(emu, capsys, argv, usage):
+    code, out, err = run(capsys, *argv)
+    assert (code, out) == (2, "")
+    assert err.startswith(usage) and "unrecognized arguments" in err
+
+
 @pytest.mark.parametrize("command", [
     [], ["list"], ["info"], ["gpio"], ["gpio", "mode"], ["gpio", "write"], ["gpio", "read"],
-    ["gpio", "mask"], ["adc"], ["i2c"], ["i2c", "addr"], ["i2c", "read"], ["i2c", "write"],
-    ["i2c", "dump"], ["hub"], ["hub", "status"], ["hub", "on"], ["hub", "off"],
-    ["hub", "cycle"], ["meter"], ["meter", "read"], ["meter", "calibrate"],
+    ["gpio", "mask"], ["adc"], ["i2c"], ["i2c", "detect"], ["i2c", "addr"], ["i2c", "read"],
+    ["i2c", "write"], ["i2c", "dump"], ["hub"], ["hub", "status"], ["hub", "on"], ["hub", "off"],
+    ["hub", "toggle"], ["hub", "cycle"], ["meter"], ["meter", "read"], ["meter", "calibrate"],
     ["meter", "offsets"], ["meter", "regs"], ["meter", "dieid"], ["meter", "log"],
 ])
 def test_help_on_every_command(emu, capsys, command):
@@ -208,22 +279,19 @@ def test_help_on_every_command(emu, capsys, command):
 # ---------------------------------------------------------------- gpio
 
 def test_gpio_pin_mode_and_drive(vanta, capsys):
-    vanta.set_attribute(0x1200, u32(0xFFFFFFFF))
-    vanta.clear_log()
     assert run(capsys, "gpio", "mode", "5", "output") == (0, "", "")
-    assert block_requests(vanta) == [(READ, 0x1200, b""), (WRITE, 0x1200, u32(0xFFFFFFDF))]
-
+    assert vanta.get_attribute(0x1200) == u32(0xFFFFFFDF)
     assert run(capsys, "gpio", "write", "5", "high") == (0, "", "")
     assert run(capsys, "gpio", "read", "5") == (0, "1\n", "")
     assert run(capsys, "gpio", "write", "5", "0") == (0, "", "")
     assert run(capsys, "gpio", "read", "5") == (0, "0\n", "")
 
 
-def test_gpio_input_with_pullup_reads_external_level(vanta, capsys):
-    assert run(capsys, "gpio", "mode", "4", "pullup") == (0, "", "")
-    assert vanta.get_attribute(0x1201)[0] & 0x10
-    vanta.set_gpio_external(1 << 4, 0)
-    assert run(capsys, "gpio", "read", "4") == (0, "0\n", "")
+@pytest.mark.parametrize("mode, pull, undriven", [("pullup", 0x1201, "1"), ("pulldown", 0x1202, "0")])
+def test_gpio_input_pulls(vanta, capsys, mode, pull, undriven):
+    assert run(capsys, "gpio", "mode", "4", mode) == (0, "", "")
+    assert vanta.get_attribute(pull)[0] & 0x10
+    assert run(capsys, "gpio", "read", "4") == (0, undriven + "\n", "")
     vanta.set_gpio_external(1 << 4, 1 << 4)
     assert run(capsys, "gpio", "read", "4") == (0, "1\n", "")
 
@@ -238,7 +306,7 @@ def test_gpio_level_mask_round_trip(emu, capsys, model, device_option):
     assert run(capsys, "gpio", "mask", *device_option, "-s", "S-1") == (0, "0x12345678\n", "")
 
 
-def test_gpio_all_high_mask_is_not_taken_for_a_failure(vanta, capsys):
+def test_gpio_all_high_mask_is_a_value(vanta, capsys):
     vanta.set_attribute(0x1200, u32(0))
     assert run(capsys, "gpio", "mask", "0xffffffff") == (0, "", "")
     assert run(capsys, "gpio", "mask") == (0, "0xffffffff\n", "")
@@ -259,12 +327,25 @@ def test_adc_one_channel_and_all(vanta, capsys):
 
 def test_adc_repeats_at_the_interval(vanta, capsys):
     vanta.set_adc(2, 7)
-    started = datetime.datetime.now()
+    started = time.monotonic()
     code, out, _ = run(capsys, "adc", "2", "--interval", "0.1", "--count", "3")
-    elapsed = (datetime.datetime.now() - started).total_seconds()
+    elapsed = time.monotonic() - started
     assert code == 0 and out == "7\n7\n7\n"
     assert 0.2 <= elapsed < 5
-    assert [r for r in vanta.requests() if r[1] == 0x1302] == [(READ, 0x1302, b"")] * 3
+    assert [r for r in vanta.requests() if r[1] == 0x1302] == [R(0x1302)] * 3
+
+
+@pytest.mark.parametrize("argv, attid", [
+    (["adc", "0", "--interval", "0.05"], 0x1300),
+    (["meter", "log", "-", "--interval", "0.05"], VOLTAGE),
+])
+def test_ctrl_c_exits_with_130(emu, capsys, argv, attid):
+    device = emu.add("Vanta" if attid == 0x1300 else "DMM", serial="X-1")
+    with when_requested(device, reads_of(attid, 3), interrupt_main) as interrupted:
+        code, out, err = run(capsys, *argv)
+    assert interrupted.is_set()
+    assert code == 130 and err.endswith("korvane: interrupted\n")
+    assert len(out.splitlines()) >= 2  # what was read before is kept
 
 
 # ---------------------------------------------------------------- i2c
@@ -284,14 +365,28 @@ def test_i2c_target_option_sets_the_address_first(vanta, capsys):
     vanta.set_i2c_register(0x51, 0x10, 0xBEEF)
     vanta.clear_log()
     assert run(capsys, "i2c", "read", "0x10", "--addr", "0x51") == (0, "0xbeef\n", "")
-    assert block_requests(vanta) == [(WRITE, 0x1400, b"\x51"), (WRITE, 0x1401, b"\x10"),
-                                    (READ, 0x1403, b"")]
+    assert block_requests(vanta) == [W(0x1400, b"\x51"), W(0x1401, b"\x10"), R(0x1403)]
 
 
-def test_i2c_write_to_an_absent_target_fails(vanta, capsys):
-    code, out, err = run(capsys, "i2c", "write", "1", "2", "-a", "0x22")
-    assert (code, out) == (1, "")
-    assert "writing 0x0002 to I2C register 0x01 failed (the device refused it)" in err
+@pytest.mark.parametrize("width, shown", [(1, "0x34"), (2, "0x1234"), (3, "0x781234"), (4, "0x56781234")])
+def test_i2c_data_widths(vanta, capsys, width, shown):
+    vanta.add_i2c_target(0x50)
+    vanta.set_i2c_register(0x50, 0x20, 0x1234)
+    vanta.set_i2c_register(0x50, 0x21, 0x5678)
+    assert run(capsys, "i2c", "read", "0x20", "-a", "0x50", "-w", width) == (0, shown + "\n", "")
+    assert run(capsys, "i2c", "write", "0x30", shown, "-a", "0x50", "-w", width) == (0, "", "")
+    assert run(capsys, "i2c", "read", "0x30", "-a", "0x50", "-w", width) == (0, shown + "\n", "")
+
+
+@pytest.mark.parametrize("argv, what", [
+    (["read", "0"], "reading I2C register 0x00"),
+    (["write", "1", "2"], "writing 0x0002 to I2C register 0x01"),
+])
+def test_i2c_without_a_target_fails(vanta, capsys, argv, what):
+    # The read printed 0x0000 and exited with 0 before.
+    assert run(capsys, "i2c", *argv, "-a", "0x22") == (
+        1, "", f"korvane: Vanta VT-0001: {what}: refused by the device (return code 0); "
+               "no target at 0x22?\n")
 
 
 def test_i2c_dump_grid(vanta, capsys):
@@ -307,24 +402,23 @@ def test_i2c_dump_grid(vanta, capsys):
     ]
 
 
-def test_i2c_zero_comes_with_a_note(vanta, capsys):
-    vanta.add_i2c_target(0x50)
-    code, out, err = run(capsys, "i2c", "read", "7", "-a", "0x50")
-    assert (code, out) == (0, "0x0000\n")
-    assert "also gives 0 for a read that failed" in err
+def test_i2c_dump_marks_failed_cells(vanta, capsys):
+    code, out, err = run(capsys, "i2c", "dump", "-a", "0x50", "-r", "0x00-0x09")
+    assert code == 1
+    assert out.splitlines()[1:] == ["00: " + " ".join(["XXXX"] * 8), "08: XXXX XXXX"]
+    assert err.startswith("korvane: Vanta VT-0001: 10 of 10 registers could not be read (XXXX)")
 
 
 def test_i2c_dump_stops_when_the_device_falls_silent(vanta, capsys):
     vanta.add_i2c_target(0x50)
-    vanta.answer_delay(5)  # a full dump then takes seconds: time to fall silent
-    def past_the_first_row(requests):  # eight register reads a row
-        return sum(r[0] == READ and r[1] > 4 for r in requests) >= 12
+
+    def past_the_first_row(requests):
+        return requests.count(R(0x1403)) >= 12
 
     with when_requested(vanta, past_the_first_row, vanta.mute) as muted:
         code, out, err = run(capsys, "i2c", "dump", "-a", "0x50")
     assert muted.is_set()
-    assert code == 1
-    assert "failed: the device does not answer" in err
+    assert code == 1 and "no answer within 1 s" in err
     assert 2 <= len(out.splitlines()) < 33  # the header and the rows read before
 
 
@@ -332,16 +426,36 @@ def test_i2c_on_the_meter_bridge(dmm, capsys):
     assert run(capsys, "i2c", "-d", "dmm", "read", "0xff", "-a", "0x40") == (0, "0x2260\n", "")
 
 
+def test_i2c_detect_grid(vanta, capsys):
+    for address in (0x08, 0x1f, 0x77, 0x03):  # 0x03 lies outside the default range
+        vanta.add_i2c_target(address)
+    code, out, err = run(capsys, "i2c", "detect")
+    assert (code, err) == (0, "")
+    blank, none = "  ", "--"
+    grid = out.splitlines()
+    assert grid[0] == "     " + "  ".join("0123456789abcdef")
+    assert len(grid) == 9
+    expected = {0x08: "08", 0x1f: "1f", 0x40: "40", 0x77: "77"}
+    for row, line in zip(range(0, 0x80, 16), grid[1:]):
+        cells = [blank if not 0x08 <= a <= 0x77 else expected.get(a, none) for a in range(row, row + 16)]
+        assert line == (f"{row:02x}: " + " ".join(cells)).rstrip()
+    assert vanta.get_attribute(0x1400) == bytes([0x40])  # the bridge keeps its target
+    code, out, _ = run(capsys, "i2c", "detect", "-r", "0x00-0x10", "--json")
+    assert json.loads(out) == {"first": 0, "last": 16, "found": [0x03, 0x08]}
+
+
 # ---------------------------------------------------------------- hub
 
 def test_hub_status(hub, capsys):
-    hub.set_attribute(0x8000, u32(0b101))
+    hub.set_attribute(PORTS, u32(0b101))
+    hub.clear_log()
     code, out, err = run(capsys, "hub", "status")
     assert (code, err) == (0, "")
     assert out.splitlines() == ["Brondel HUB BH-0001: port mask 0x00000005",
                                 "port  1: on", "port  2: off", "port  3: on", "port  4: off"]
+    assert block_requests(hub) == [R(PORTS)]
     code, out, _ = run(capsys, "hub", "status", "--json", "--ports", "2")
-    assert json.loads(out) == {"product": "Brondel HUB", "serial": "BH-0001", "path": hub.path,
+    assert json.loads(out) == {"device": "Brondel HUB BH-0001", "serial": "BH-0001", "path": hub.path,
                                "mask": 5, "on": [1, 3], "ports": {"1": True, "2": False, "3": True}}
 
 
@@ -352,63 +466,72 @@ def test_hub_status(hub, capsys):
     (["on", "all"], 0, 0xFFFFFFFF),
     (["off", "all"], 0xFF, 0),
     (["on", "32"], 0, 0x80000000),
+    (["toggle", "1-3"], 0b1010, 0b1101),
+    (["toggle", "all"], 0xF0F0F0F0, 0x0F0F0F0F),
 ])
 def test_hub_switching(hub, capsys, argv, before, after):
-    hub.set_attribute(0x8000, u32(before))
+    hub.set_attribute(PORTS, u32(before))
+    hub.clear_log()
     code, out, err = run(capsys, "hub", *argv)
     assert (code, err) == (0, "")
-    assert hub.get_attribute(0x8000) == u32(after)
+    assert hub.get_attribute(PORTS) == u32(after)
+    assert [r for r in block_requests(hub) if r[0] == WRITE] == [W(PORTS, u32(after))]
     assert out.splitlines()[0] == f"Brondel HUB BH-0001: port mask 0x{after:08x}"
 
 
 def test_hub_cycle_switches_off_waits_and_on(hub, capsys):
-    hub.set_attribute(0x8000, u32(0b111))
+    hub.set_attribute(PORTS, u32(0b111))
     hub.clear_log()
-    started = datetime.datetime.now()
+    started = time.monotonic()
     code, _, err = run(capsys, "hub", "cycle", "1,3", "--delay", "0.3")
-    elapsed = (datetime.datetime.now() - started).total_seconds()
     assert (code, err) == (0, "")
-    assert 0.3 <= elapsed < 10
-    writes = [value for opcode, attid, value in hub.requests() if (opcode, attid) == (WRITE, 0x8000)]
-    assert writes == [u32(0b110), u32(0b010), u32(0b011), u32(0b111)]
+    assert 0.3 <= time.monotonic() - started < 10
+    writes = [value for opcode, attid, value in hub.requests() if (opcode, attid) == (WRITE, PORTS)]
+    assert writes == [u32(0b010), u32(0b111)]
 
 
-def test_hub_refused_switch(hub, capsys):
-    hub.fail_attribute(0x8000)
-    code, out, err = run(capsys, "hub", "on", "2")
-    assert (code, out) == (1, "")
-    assert "switching port 2 on failed" in err
+def test_hub_cycle_interrupted_switches_the_ports_on(hub, capsys):
+    hub.set_attribute(PORTS, u32(0b1111))
+    switched_off = lambda requests: W(PORTS, u32(0b1001)) in requests  # noqa: E731
+    with when_requested(hub, switched_off, interrupt_main) as interrupted:
+        code, _, err = run(capsys, "hub", "cycle", "2-3", "--delay", "60")
+    assert interrupted.is_set()
+    assert code == 130 and err == "korvane: interrupted\n"
+    assert hub.get_attribute(PORTS) == u32(0b1111)
 
 
 # ---------------------------------------------------------------- meter
 
-def test_meter_read(dmm, capsys):
-    dmm.set_reading(0x8101, 5.0)
-    dmm.set_reading(0x8102, 0.25)
-    assert run(capsys, "meter", "read") == (0, "voltage: 5\ncurrent: 0.25\n", "")
-    code, out, _ = run(capsys, "meter", "read", "--json")
-    assert json.loads(out) == {"voltage": 5.0, "current": 0.25}
+def test_meter_read_with_units(dmm, capsys):
+    dmm.set_reading(VOLTAGE, 5.0)
+    dmm.set_reading(CURRENT, 0.25)
+    assert run(capsys, "meter", "read") == (0, "voltage: 5.0 V\ncurrent: 0.25 A\n", "")
 
 
 def test_meter_read_failure(dmm, capsys):
-    dmm.fail_attribute(0x8102)
+    dmm.fail_attribute(CURRENT)
     assert run(capsys, "meter", "read") == (
-        1, "", "korvane: DMM DM-0001: reading the current failed (the device refused it)\n")
+        1, "", "korvane: DMM DM-0001: reading the current: refused by the device (return code 0)\n")
 
 
 def test_meter_calibrate_and_offsets(dmm, capsys):
     dmm.set_calibration(-2, 3, 0, -128)
-    assert run(capsys, "meter", "offsets") == (0, "LOW_CURRENT_OFFSET: -2\nHIGH_CURRENT_OFFSET: 3\n"
-                                                  "LOW_VOLTAGE_OFFSET: 0\nHIGH_VOLTAGE_OFFSET: -128\n", "")
+    assert run(capsys, "meter", "offsets") == (
+        0, "low_current: -2\nhigh_current: 3\nlow_voltage: 0\nhigh_voltage: -128\n", "")
     assert run(capsys, "meter", "calibrate") == (0, "", "")
     assert dmm.calibration_count() == 1
 
 
-def test_meter_registers_and_die_id(dmm, capsys):
+def test_meter_registers_as_the_i2c_dump_shows_them(dmm, capsys):
     dmm.set_i2c_register(0x40, 0x0A, 0x1234)
-    code, out, _ = run(capsys, "meter", "regs")
-    lines = out.splitlines()
-    assert code == 0 and len(lines) == 18 and lines[10] == "a: 0x1234"
+    code, regs, _ = run(capsys, "meter", "regs")
+    assert code == 0
+    assert regs.splitlines() == [
+        "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f",
+        "00: 4127 0271 0fa0 00fa 09c4 0a00 0000 0000",
+        "08: 0000 0000 1234 0000 0000 0000 0000 0000",
+        "10: 0000 0000"]
+    assert run(capsys, "i2c", "-d", "dmm", "dump", "-a", "0x40", "-r", "0x00-0x11") == (0, regs, "")
     assert run(capsys, "meter", "dieid") == (0, "0x2260\n", "")
 
 
@@ -417,66 +540,74 @@ def read_csv(path):
         return list(csv.reader(stream))
 
 
-def test_meter_log_rows_and_timestamps(dmm, capsys, tmp_path):
-    dmm.set_reading(0x8101, 12.5)
-    dmm.set_reading(0x8102, 0.125)
+def test_meter_log_rows_timestamps_and_summary(dmm, capsys, tmp_path):
+    dmm.set_reading(VOLTAGE, 12.5)
+    dmm.set_reading(CURRENT, 0.125)
     output = tmp_path / "log.csv"
     before = datetime.datetime.now().astimezone()
-    assert run(capsys, "meter", "log", output, "--interval", "0.1", "--count", "4") == (0, "", "")
+    code, out, err = run(capsys, "meter", "log", output, "--interval", "0.1", "--count", "4")
     after = datetime.datetime.now().astimezone()
-
+    assert (code, err) == (0, "")
+    assert out.splitlines() == ["DMM DM-0001: 4 samples, 0 failed, 0 missed",
+                                "voltage: min 12.5 V, mean 12.5 V, max 12.5 V",
+                                "current: min 0.125 A, mean 0.125 A, max 0.125 A"]
     rows = read_csv(output)
-    assert rows[0] == ["timestamp", "elapsed_s", "voltage", "current"]
+    assert rows[0] == ["timestamp", "elapsed_s", "voltage_V", "current_A"]
     assert [r[2:] for r in rows[1:]] == [["12.5", "0.125"]] * 4
     stamps = [datetime.datetime.fromisoformat(r[0]) for r in rows[1:]]
     assert all(s.tzinfo is not None for s in stamps)
     assert before <= stamps[0] <= stamps[-1] <= after
-    elapsed = [float(r[1]) for r in rows[1:]]
-    # Sample k starts at k * interval; the clock never runs backwards.
-    for k, value in enumerate(elapsed):
-        assert k * 0.1 - 0.001 <= value < k * 0.1 + 0.5
-    gaps = [(b - a).total_seconds() for a, b in zip(stamps, stamps[1:])]
-    assert all(0.05 <= gap < 0.6 for gap in gaps)
+    # Sample k starts at k * interval, never before.
+    for k, row in enumerate(rows[1:]):
+        assert k * 0.1 - 0.001 <= float(row[1]) < k * 0.1 + 0.5
 
 
 def test_meter_log_duration_to_stdout(dmm, capsys):
     code, out, err = run(capsys, "meter", "log", "-", "--interval", "0.1", "--duration", "0.35")
-    assert (code, err) == (0, "")
+    assert code == 0
     lines = out.splitlines()
-    assert lines[0] == "timestamp,elapsed_s,voltage,current"
+    assert lines[0] == "timestamp,elapsed_s,voltage_V,current_A"
     assert len(lines) == 1 + 4  # samples at 0, 0.1, 0.2 and 0.3 s
+    assert err.startswith("DMM DM-0001: 4 samples, 0 failed")  # the summary keeps out of the CSV
 
 
-def test_meter_log_when_the_meter_goes_silent(dmm, capsys, tmp_path):
-    output = tmp_path / "log.csv"
-    # Silent once the first sample's current has been answered.
-    current_read = (READ, 0x8102, b"")
-    with when_requested(dmm, lambda requests: current_read in requests, dmm.mute) as muted:
-        code, out, err = run(capsys, "meter", "log", output, "--interval", "0.1", "--count", "50")
+def test_meter_log_keeps_its_duration_while_reads_time_out(dmm, capsys, tmp_path):
+    output, duration = tmp_path / "log.csv", 2.0
+    started = time.monotonic()
+    with when_requested(dmm, reads_of(CURRENT, 3), dmm.mute) as muted:
+        code, out, err = run(capsys, "meter", "log", output, "-i", "0.2", "-t", duration, "--json")
+    elapsed = time.monotonic() - started
     assert muted.is_set()
-    assert (code, out) == (1, "")
-    assert "DMM DM-0001 stopped answering" in err
+    # The last reading starts before the deadline and waits at most 1.5 s.
+    assert elapsed < 5 * (duration + 1.5)
+    summary = json.loads(out)
     rows = read_csv(output)[1:]
-    # Rows logged before the meter fell silent keep their readings; the
-    # silent samples are there with empty cells, and the log stopped early.
-    assert rows[0][2] != "" and rows[-1][2:] == ["", ""]
-    assert len(rows) < 50
+    assert 2 <= len(rows) == summary["samples"] <= 3
+    assert all(float(r[2]) == 5.0 for r in rows)  # only real samples are rows
+    assert summary["failed"] >= 1
+    assert code == 1 and "samples failed (first: voltage: no answer within 1 s)" in err
+    # Once the meter is silent, a sample's current is not read after its voltage failed.
+    requests = dmm.requests()
+    third_current = [i for i, r in enumerate(requests) if r == R(CURRENT)][2]
+    assert R(CURRENT) not in requests[third_current + 1:]
 
 
-def test_meter_log_with_some_failed_readings(dmm, capsys, tmp_path):
-    dmm.fail_attribute(0x8102)
+def test_meter_log_counts_failed_samples(dmm, capsys, tmp_path):
+    dmm.fail_attribute(CURRENT)
     output = tmp_path / "log.csv"
-    code, _, err = run(capsys, "meter", "log", output, "--interval", "0.05", "--count", "3")
+    code, out, err = run(capsys, "meter", "log", output, "--interval", "0.05", "--count", "3")
     assert code == 1
-    assert "3 of 6 readings failed" in err
-    assert [r[3] for r in read_csv(output)[1:]] == ["", "", ""]
+    assert out.splitlines() == ["DMM DM-0001: 0 samples, 3 failed, 0 missed", "voltage: -", "current: -"]
+    assert "3 of 3 samples failed (first: current: refused by the device" in err
+    assert read_csv(output) == [["timestamp", "elapsed_s", "voltage_V", "current_A"]]
 
 
 def test_meter_log_plot(dmm, capsys, tmp_path):
     pytest.importorskip("matplotlib")
-    dmm.set_reading(0x8101, 5.0, amplitude=1.0, period_ms=400)
+    dmm.set_reading(VOLTAGE, 5.0, amplitude=1.0, period_ms=400)
     output, plot = tmp_path / "log.csv", tmp_path / "log.png"
-    assert run(capsys, "meter", "log", output, "-i", "0.05", "-n", "8", "--plot", plot) == (0, "", "")
+    code, _, err = run(capsys, "meter", "log", output, "-i", "0.05", "-n", "8", "--plot", plot)
+    assert (code, err) == (0, "")
     assert plot.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert plot.stat().st_size > 5000
 
@@ -494,3 +625,76 @@ def test_meter_log_cannot_write_its_file(dmm, capsys, tmp_path):
     code, out, err = run(capsys, "meter", "log", tmp_path / "missing" / "log.csv", "-n", "1")
     assert (code, out) == (1, "")
     assert "cannot write" in err
+
+
+# ---------------------------------------------------------------- text and JSON agree
+
+HEX = re.compile(r"\b[0-9a-f]{4}\b")
+
+
+def grid_cells(text):
+    """{register: value} of a dump grid."""
+    cells = {}
+    for line in text.splitlines()[1:]:
+        row, _, rest = line.partition(":")
+        for column in range(8):
+            cell = rest[1 + 5 * column:5 + 5 * column]
+            if cell.strip():
+                cells[f"0x{int(row, 16) + column:02x}"] = int(cell, 16)
+    return cells
+
+
+def labelled(text):
+    """{name: first number} of 'name: number unit' lines."""
+    return {name: json.loads(value.split()[0]) for name, _, value in
+            (line.partition(": ") for line in text.splitlines())}
+
+
+def log_summary(text):
+    lines = text.splitlines()
+    counts = dict(zip(("samples", "failed", "missed"), map(int, re.findall(r"(\d+) \w+", lines[0]))))
+    for line, key in zip(lines[1:], ("voltage_V", "current_A")):
+        counts[key] = dict((name, json.loads(number)) for name, number in re.findall(r"(\w+) ([-\d.e]+) ", line))
+    return counts
+
+
+AGREEING = [
+    (["gpio", "read", "6"], lambda t: {"pin": 6, "level": int(t)}, lambda j: j),
+    (["gpio", "mask"], lambda t: int(t, 16), lambda j: j["mask"]),
+    (["adc"], lambda t: t.splitlines()[1].split("\t"), lambda j: [str(v) for v in j.values()]),
+    (["i2c", "read", "0x20", "-w", "3"], lambda t: int(t, 16), lambda j: j["value"]),
+    (["i2c", "dump", "-r", "0x1e-0x22"], grid_cells, lambda j: j["registers"]),
+    (["i2c", "detect"], lambda t: [int(c, 16) for line in t.splitlines()[1:]
+                                   for c in line[4:].split() if c != "--"], lambda j: j["found"]),
+    (["hub", "status"], lambda t: int(t.splitlines()[0].split()[-1], 16), lambda j: j["mask"]),
+    (["meter", "read"], labelled, lambda j: {"voltage": j["voltage_V"], "current": j["current_A"]}),
+    (["meter", "offsets"], labelled, lambda j: j),
+    (["meter", "regs"], grid_cells, lambda j: j["registers"]),
+    (["meter", "dieid"], lambda t: int(t, 16), lambda j: j["die_id"]),
+    (["meter", "log", "/dev/null", "-i", "0.05", "-n", "3"], log_summary,
+     lambda j: {k: v for k, v in j.items() if k != "device"}),
+]
+
+
+@pytest.mark.parametrize("argv, from_text, from_json", AGREEING, ids=lambda v: " ".join(v) if isinstance(v, list) else "")
+def test_json_gives_the_numbers_the_text_shows(emu, capsys, argv, from_text, from_json):
+    board, hub, meter = emu.add("Vanta", serial="VT-0001"), emu.add("Brondel HUB", serial="BH-0001"), \
+        emu.add("DMM", serial="DM-0001")
+    board.set_gpio_external(1 << 6, 1 << 6)
+    board.add_i2c_target(0x40)
+    for reg in range(0x1e, 0x23):
+        board.set_i2c_register(0x40, reg, 0x1111 * (reg - 0x1d))
+    board.add_i2c_target(0x2a)
+    hub.set_attribute(PORTS, u32(0x80000005))
+    meter.set_reading(VOLTAGE, 12.345678)
+    meter.set_reading(CURRENT, -0.0001234567)
+    meter.set_calibration(-2, 3, 0, -128)
+    code, text, _ = run(capsys, *argv)
+    assert code == 0
+    code, as_json, _ = run(capsys, *argv, "--json")
+    assert code == 0
+    parsed = json.loads(as_json)
+    assert from_text(text) == from_json(parsed)
+    # Each number is written the same way in both (5.0 is not shown as 5).
+    for number in re.findall(r"-?\d+\.\d+(?:e-?\d+)?", as_json):
+        assert number in text

@@ -1,0 +1,358 @@
+"""korvane gpio, adc and i2c: the I/O board's blocks (and the hub's GPIO,
+the meter's I2C bridge)."""
+from __future__ import annotations
+
+import argparse
+import json
+from typing import Callable, Dict, Iterator, List, Optional
+
+from pykorvane import DeviceGoneError, KorvaneError, NoAnswerError
+
+from .common import (
+    COUNT,
+    CliError,
+    OpenDevice,
+    add_actions,
+    add_json,
+    as_json_keys,
+    finish,
+    int_in,
+    model_of,
+    opened,
+    print_json,
+    reason,
+    schedule,
+    seconds,
+)
+
+PIN_COUNT = 32
+ADC_CHANNELS = 8
+PIN_MODES = ("output", "input", "pullup", "pulldown")
+LEVELS = {"0": False, "low": False, "1": True, "high": True}
+GPIO_MODELS = dict(devices=("vanta", "hub"), default="vanta")
+I2C_MODELS = dict(devices=("vanta", "dmm"), default="vanta")
+# The addresses i2cdetect probes by default; the others are reserved.
+DETECT_FIRST, DETECT_LAST = 0x08, 0x77
+
+
+def add_commands(commands: argparse._SubParsersAction) -> None:
+    _add_gpio(commands)
+    _add_adc(commands)
+    _add_i2c(commands)
+
+
+# ---------------------------------------------------------------- gpio
+
+def _add_gpio(commands: argparse._SubParsersAction) -> None:
+    actions = add_actions(commands.add_parser(
+        "gpio", help="pin modes and levels (Vanta or hub)",
+        description="Set a pin's mode, drive or read a pin, read or write the "
+                    "whole level mask (bit n = pin n)."), **GPIO_MODELS)
+    pin = int_in(0, PIN_COUNT - 1, "a pin")
+
+    p = actions.add_parser("mode", help="set a pin's mode", description="Set a pin's mode.")
+    p.add_argument("pin", type=pin, help="pin number, 0 to 31")
+    p.add_argument("mode", choices=PIN_MODES,
+                   help="output, input, pullup or pulldown (an input with that pull)")
+    finish(p, cmd_gpio_mode, **GPIO_MODELS)
+
+    p = actions.add_parser("write", help="drive a pin high or low", description="Drive a pin.")
+    p.add_argument("pin", type=pin, help="pin number, 0 to 31")
+    p.add_argument("level", type=str.lower, choices=sorted(LEVELS), help="1/high or 0/low")
+    finish(p, cmd_gpio_write, **GPIO_MODELS)
+
+    p = actions.add_parser("read", help="read a pin's level (prints 1 or 0)",
+                           description="Read a pin's level; prints 1 (high) or 0 (low).")
+    p.add_argument("pin", type=pin, help="pin number, 0 to 31")
+    add_json(p)
+    finish(p, cmd_gpio_read, **GPIO_MODELS)
+
+    p = actions.add_parser("mask", help="read or write the whole level mask",
+                           description="Without VALUE print the level mask; with VALUE write it.")
+    p.add_argument("value", nargs="?", type=int_in(0, 0xFFFFFFFF, "the mask", hex_range=True),
+                   help="new mask, e.g. 0x0000000f")
+    add_json(p)
+    finish(p, cmd_gpio_mask, **GPIO_MODELS)
+
+
+def _gpio_device(args: argparse.Namespace):
+    return opened(model_of(args, "vanta"), args)
+
+
+def cmd_gpio_mode(args: argparse.Namespace) -> None:
+    with _gpio_device(args) as dev, dev.doing(f"setting pin {args.pin} to {args.mode}"):
+        dev.device.gpio.mode(args.pin, args.mode)
+
+
+def cmd_gpio_write(args: argparse.Namespace) -> None:
+    high = LEVELS[args.level]
+    with _gpio_device(args) as dev, dev.doing(f"driving pin {args.pin} {'high' if high else 'low'}"):
+        dev.device.gpio.write(args.pin, high)
+
+
+def cmd_gpio_read(args: argparse.Namespace) -> None:
+    with _gpio_device(args) as dev, dev.doing(f"reading pin {args.pin}"):
+        level = int(dev.device.gpio.read(args.pin))
+    if args.json:
+        print_json({"pin": args.pin, "level": level})
+    else:
+        print(level)
+
+
+def cmd_gpio_mask(args: argparse.Namespace) -> None:
+    if args.value is not None:
+        if args.json:
+            args.parser.error("--json is for reading the mask, not for writing it")
+        with _gpio_device(args) as dev, dev.doing(f"writing the level mask 0x{args.value:08x}"):
+            dev.device.gpio.write_levels(args.value)
+        return
+    with _gpio_device(args) as dev, dev.doing("reading the level mask"):
+        mask = dev.device.gpio.levels
+    if args.json:
+        print_json({"mask": mask})
+    else:
+        print(f"0x{mask:08x}")
+
+
+# ---------------------------------------------------------------- adc
+
+def _add_adc(commands: argparse._SubParsersAction) -> None:
+    p = commands.add_parser(
+        "adc", help="read the Vanta's analogue inputs",
+        description="Read one ADC channel or all eight, once or repeatedly. "
+                    "Values are the board's raw counts (unscaled).")
+    p.add_argument("channel", nargs="?", default="all", metavar="CHANNEL",
+                   type=_adc_channel, help="0 to 7, or all (default)")
+    p.add_argument("-i", "--interval", type=seconds("the interval"),
+                   help="seconds between readings (default: read once)")
+    p.add_argument("-n", "--count", type=COUNT,
+                   help="number of readings (default: 1, or until Ctrl-C with --interval)")
+    add_json(p)
+    finish(p, cmd_adc)
+
+
+def _adc_channel(text: str):
+    if text.strip().lower() == "all":
+        return "all"
+    return int_in(0, ADC_CHANNELS - 1, "a channel")(text)
+
+
+def cmd_adc(args: argparse.Namespace) -> None:
+    channels = list(range(ADC_CHANNELS)) if args.channel == "all" else [args.channel]
+    count = args.count if args.count is not None or args.interval is not None else 1
+    with opened(model_of(args, "vanta"), args) as dev:
+        adc = dev.device.adc
+        if len(channels) > 1 and not args.json:
+            print("\t".join(f"ch{c}" for c in channels))
+        for _ in schedule(args.interval, count, None):
+            values = []
+            for channel in channels:
+                with dev.doing(f"reading ADC channel {channel}"):
+                    values.append(adc.read(channel))
+            if args.json:
+                print(json.dumps({f"ch{c}": v for c, v in zip(channels, values)}), flush=True)
+            else:
+                print("\t".join(map(str, values)), flush=True)
+
+
+# ---------------------------------------------------------------- i2c
+
+def parse_register_range(text: str):
+    """i2cdump's '-r first-last' (or a single register): (first, last)."""
+    return _range(text, int_in(0, 0xFF, "a register", hex_range=True), "register")
+
+
+def parse_address_range(text: str):
+    return _range(text, int_in(0, 0x7F, "an I2C address", hex_range=True), "address")
+
+
+def _range(text: str, number: Callable[[str], int], what: str):
+    first, sep, last = text.partition("-")
+    try:
+        low = number(first.strip())
+        high = number(last.strip()) if sep else low
+    except argparse.ArgumentTypeError as error:
+        raise argparse.ArgumentTypeError(f"bad range '{text}': {error}")
+    if low > high:
+        raise argparse.ArgumentTypeError(f"bad range '{text}': the first {what} is above the last")
+    return low, high
+
+
+def _add_i2c(commands: argparse._SubParsersAction) -> None:
+    actions = add_actions(commands.add_parser(
+        "i2c", help="an I2C target's registers (Vanta or DMM bridge)",
+        description="Find the targets on the bus, set the target address, and "
+                    "read, write or dump its registers."), **I2C_MODELS)
+    address = int_in(0, 0x7F, "an I2C address", hex_range=True)
+    register = int_in(0, 0xFF, "a register", hex_range=True)
+
+    def target_option(p: argparse.ArgumentParser) -> None:
+        p.add_argument("-a", "--addr", type=address, default=None,
+                       help="set the target address first (otherwise the bridge keeps its own)")
+
+    def width_option(p: argparse.ArgumentParser) -> None:
+        p.add_argument("-w", "--width", type=int_in(1, 4, "the width"), default=2,
+                       help="data width in bytes, 1 to 4 (default 2)")
+
+    p = actions.add_parser("detect", help="find the targets on the bus (i2cdetect's grid)",
+                           description="Probe addresses 0x08-0x77 (or --range) and print "
+                                       "i2cdetect's grid: the address where a target "
+                                       "answered, -- where none did.")
+    p.add_argument("-r", "--range", dest="range", type=parse_address_range,
+                   default=(DETECT_FIRST, DETECT_LAST), metavar="FIRST-LAST",
+                   help="addresses to probe (default 0x08-0x77)")
+    add_json(p)
+    finish(p, cmd_i2c_detect, **I2C_MODELS)
+
+    p = actions.add_parser("addr", help="set the target address",
+                           description="Set the bridge's target address (7-bit).")
+    p.add_argument("address", type=address, help="e.g. 0x40")
+    finish(p, cmd_i2c_addr, **I2C_MODELS)
+
+    p = actions.add_parser("read", help="read one register",
+                           description="Read one register, 1 to 4 bytes wide.")
+    p.add_argument("register", type=register, help="0x00 to 0xff")
+    target_option(p)
+    width_option(p)
+    add_json(p)
+    finish(p, cmd_i2c_read, **I2C_MODELS)
+
+    p = actions.add_parser("write", help="write one register",
+                           description="Write one register, 1 to 4 bytes wide.")
+    p.add_argument("register", type=register, help="0x00 to 0xff")
+    p.add_argument("value", type=int_in(0, 0xFFFFFFFF, "the value", hex_range=True),
+                   help="a value that fits the width, e.g. 0xabcd")
+    target_option(p)
+    width_option(p)
+    finish(p, cmd_i2c_write, **I2C_MODELS)
+
+    p = actions.add_parser("dump", help="dump 16-bit registers as a grid",
+                           description="Dump 16-bit registers in i2cdump's word layout; "
+                                       "XXXX marks a register that could not be read.")
+    p.add_argument("-r", "--range", dest="range", type=parse_register_range, default=(0, 0xFF),
+                   metavar="FIRST-LAST", help="registers to dump (default 0x00-0xff)")
+    target_option(p)
+    add_json(p)
+    finish(p, cmd_i2c_dump, **I2C_MODELS)
+
+
+def _i2c_device(args: argparse.Namespace):
+    return opened(model_of(args, "vanta"), args)
+
+
+def _target_hint(address: Optional[int]) -> str:
+    return f"no target at 0x{address:02x}?" if address is not None else "no target at the bridge's address?"
+
+
+def _set_target(dev: OpenDevice, address: Optional[int]) -> None:
+    if address is not None:
+        with dev.doing(f"setting the I2C target address 0x{address:02x}"):
+            dev.device.i2c.target = address
+
+
+def cmd_i2c_addr(args: argparse.Namespace) -> None:
+    with _i2c_device(args) as dev:
+        _set_target(dev, args.address)
+
+
+def detect_lines(first: int, last: int, found: List[int]) -> Iterator[str]:
+    """i2cdetect's grid: rows 00..70, columns 0..f; the address where a
+    target answered, -- where none did, blank outside first..last."""
+    yield "     " + "  ".join(f"{column:x}" for column in range(16))
+    for row in range(0, 0x80, 16):
+        cells = []
+        for address in range(row, row + 16):
+            if not first <= address <= last:
+                cells.append("  ")
+            else:
+                cells.append(f"{address:02x}" if address in found else "--")
+        yield (f"{row:02x}: " + " ".join(cells)).rstrip()
+
+
+def cmd_i2c_detect(args: argparse.Namespace) -> None:
+    first, last = args.range
+    with _i2c_device(args) as dev, dev.doing(f"probing I2C addresses 0x{first:02x}-0x{last:02x}"):
+        found = dev.device.i2c.scan(first, last)
+    if args.json:
+        print_json({"first": first, "last": last, "found": found})
+    else:
+        for line in detect_lines(first, last, found):
+            print(line)
+
+
+def cmd_i2c_read(args: argparse.Namespace) -> None:
+    with _i2c_device(args) as dev:
+        _set_target(dev, args.addr)
+        with dev.doing(f"reading I2C register 0x{args.register:02x}", _target_hint(args.addr)):
+            value = dev.device.i2c.read(args.register, args.width)
+    if args.json:
+        print_json({"address": args.addr, "register": args.register, "width": args.width,
+                    "value": value})
+    else:
+        print(f"0x{value:0{2 * args.width}x}")
+
+
+def cmd_i2c_write(args: argparse.Namespace) -> None:
+    if args.value >> (8 * args.width):
+        args.parser.error(f"the value 0x{args.value:x} does not fit in {args.width} byte(s)")
+    with _i2c_device(args) as dev:
+        _set_target(dev, args.addr)
+        with dev.doing(f"writing 0x{args.value:0{2 * args.width}x} to I2C register "
+                       f"0x{args.register:02x}", _target_hint(args.addr)):
+            dev.device.i2c.write(args.register, args.value, args.width)
+
+
+def dump_lines(first: int, last: int, values: Dict[int, Optional[int]]) -> Iterator[str]:
+    """i2cdump's word layout: 8 registers a row, XXXX for a register that
+    could not be read, blank outside first..last. Rows end where the reads
+    ended (a dump cut short by a silent device)."""
+    yield "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
+    for row in range(first & ~7, last + 1, 8):
+        cells = []
+        for register in range(row, row + 8):
+            if first <= register <= last and register in values:
+                value = values[register]
+                cells.append("XXXX" if value is None else f"{value:04x}")
+            else:
+                cells.append("    ")
+        if all(cell == "    " for cell in cells):
+            break
+        yield (f"{row:02x}: " + " ".join(cells)).rstrip()
+
+
+def read_registers(dev: OpenDevice, first: int, last: int, values: Dict[int, Optional[int]]) -> List[KorvaneError]:
+    """Reads first..last into values (None for a refused register). A device
+    that stops answering or is gone ends the dump with a CliError."""
+    refusals: List[KorvaneError] = []
+    for register in range(first, last + 1):
+        try:
+            values[register] = dev.device.i2c.read(register, 2)
+        except (NoAnswerError, DeviceGoneError) as error:
+            raise dev.fail(f"reading I2C register 0x{register:02x}", error)
+        except KorvaneError as error:
+            values[register] = None
+            refusals.append(error)
+    return refusals
+
+
+def cmd_i2c_dump(args: argparse.Namespace) -> None:
+    first, last = args.range
+    values: Dict[int, Optional[int]] = {}
+    with _i2c_device(args) as dev:
+        _set_target(dev, args.addr)
+        try:
+            refusals = read_registers(dev, first, last, values)
+        finally:
+            show_dump(args, first, last, values)
+    if refusals:
+        raise CliError(f"{dev.name}: {len(refusals)} of {last - first + 1} registers could not "
+                       f"be read (XXXX): {reason(refusals[0])}; {_target_hint(args.addr)}")
+
+
+def show_dump(args: argparse.Namespace, first: int, last: int, values: Dict[int, Optional[int]]) -> None:
+    if args.json:
+        print_json({"address": args.addr, "registers": as_json_keys(values)})
+    else:
+        for line in dump_lines(first, last, values):
+            print(line)
+
