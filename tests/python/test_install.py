@@ -95,6 +95,13 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
         env=run_env, cwd=elsewhere, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
     assert with_block.returncode == 0, with_block.stderr
 
+    # A type checker run for the venv's interpreter finds the proxy module's stub.
+    typed = subprocess.run(
+        [sys.executable, "-m", "mypy", "--python-executable", str(python), "--cache-dir", os.devnull,
+         "--strict", str(SOURCE_DIR / "examples" / "typed_use.py")],
+        env=env, cwd=elsewhere, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
+    assert typed.returncode == 0, typed.stdout + typed.stderr
+
     # The Pythonic package works from the install too.
     listed = subprocess.run(
         [str(python), "-c", "import pykorvane\nwith pykorvane.Dmm() as m:\n    print(m.serial, m.voltage)"],

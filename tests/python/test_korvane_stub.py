@@ -2,10 +2,10 @@
 against the module in use.
 
 stubtest (ctest entry py.stubtest_korvane) checks names and kinds only: the
-module's methods are built-in functions without signatures. Here, on emulated
-devices: what the stub says a member returns is what it returns, the typed
-example runs, and calls the module refuses at run time are refused by mypy
-with the stub too.
+module's methods are built-in functions without signatures. Here: the stub's
+constants have the module's values; on emulated devices, what the stub says a
+member returns is what it returns and the typed example runs; and calls the
+module refuses at run time are refused by mypy with the stub too.
 """
 import ast
 import importlib.util
@@ -149,6 +149,14 @@ def test_members_return_what_the_stub_declares(makers, class_name):
         if not conforms(result, annotation):
             wrong.append("%s.%s: %r is not %s" % (class_name, member, result, annotation))
     assert wrong == []
+
+
+def test_constants_are_the_modules_with_their_values():
+    declared = {node.target.id: ast.literal_eval(node.value) for node in ast.parse(STUB.read_text()).body
+                if isinstance(node, ast.AnnAssign) and node.value is not None}
+    published = {name: value for name, value in vars(korvane).items()
+                 if type(value) is int and not name.startswith("_")}
+    assert len(published) == 52 and declared == published
 
 
 @pytest.mark.parametrize("value, annotation, expected", [
