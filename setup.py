@@ -16,8 +16,9 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
-# The CMake target that builds the extension module.
-MODULE_TARGETS = ["_korvane", "pykorvane_core"]
+# The CMake targets that build the extension modules and the emulated HID
+# library (pykorvane.emulator).
+MODULE_TARGETS = ["_korvane", "pykorvane_core", "korvane_emu"]
 VERSION = "0.1.0"
 
 
@@ -71,6 +72,13 @@ class CMakeBuild(build_ext):
         installed = os.path.join(os.path.dirname(target), "pykorvane")
         shutil.rmtree(installed, ignore_errors=True)
         shutil.copytree(package, installed, ignore=shutil.ignore_patterns("__pycache__"))
+        if not os.path.isfile(os.path.join(installed, "emulator", "lib", "libkorvane_emu.so")):
+            raise RuntimeError(f"the CMake build left no emulated HID library in {package}/emulator")
+        # The emulator's helper also as a top-level module, importable before
+        # pykorvane (which binds hidapi when imported); it finds the library
+        # in pykorvane/emulator/lib.
+        shutil.copyfile(os.path.join(ROOT, "emulator", "python", "korvane_emu.py"),
+                        os.path.join(os.path.dirname(target), "korvane_emu.py"))
 
 
 setup(

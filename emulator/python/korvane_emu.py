@@ -1,10 +1,9 @@
 """Python side of the emulated HID library's control API (ctypes).
 
-Tests and scripts that run with libkorvane_emu.so preloaded (or loaded
-through this module) add emulated devices, set their state, inject faults
-and read their traffic logs::
+Tests and scripts add emulated devices, set their state, inject faults and
+read their traffic logs::
 
-    from korvane_emu import Emulator
+    from korvane_emu import Emulator      # pykorvane.emulator when installed
     emu = Emulator()
     dev = emu.add("Vanta", serial="VT-0001")
     dev.set_adc(3, 4660)
@@ -12,22 +11,44 @@ and read their traffic logs::
     dev.requests()   # [(0x13, 0x1303, b"")] after one channel read
 
 The library is found in this order: the libkorvane_emu.so already loaded in
-the process (the one serving the hid_* calls), $KORVANE_EMU_LIB, then a build
-tree ($KORVANE_BUILD_DIR or build*/ beside the source tree).
+the process (preloaded by korvane-emu, the one serving the hid_* calls),
+$KORVANE_EMU_LIB, the copy next to this module (in the installed package),
+then a build tree ($KORVANE_BUILD_DIR or build*/ beside the source tree).
+
+When the library is not loaded yet, the first Emulator loads it into the
+interpreter ahead of the system's hidapi, so that korvane and pykorvane
+imported afterwards talk to the emulated devices. A Korvane module imported
+before that is bound to the system's hidapi for good: the Emulator then
+refuses to start (EmuError) instead of adding devices nobody would see.
 """
+from __future__ import annotations
+
 import ctypes
 import glob
 import os
-from collections import namedtuple
+import sys
+import typing
+from typing import Any, List, Optional, Tuple
 
-__all__ = ["Emulator", "EmuDevice", "EmuError", "LogEntry", "HOST", "DEVICE", "find_library"]
+__all__ = ["Emulator", "EmuDevice", "EmuError", "LogEntry", "HOST", "DEVICE", "find_library", "loaded_library"]
 
 HOST = 0    # a report the device received
 DEVICE = 1  # a report the device sent
 
-LogEntry = namedtuple("LogEntry", "kind report opcode attid value")
+
+class LogEntry(typing.NamedTuple):
+    """One report in a device's traffic log."""
+
+    kind: int
+    report: bytes
+    opcode: int
+    attid: int
+    value: bytes
+
 
 _LIB_NAME = "libkorvane_emu.so"
+# Extension modules whose hidapi symbols are bound when they are loaded.
+_KORVANE_MODULES = ("_korvane", "pykorvane._core")
 
 
 class EmuError(RuntimeError):
@@ -36,6 +57,12 @@ class EmuError(RuntimeError):
 
 
 class _LogEntryStruct(ctypes.Structure):
+    kind: int
+    report: Any
+    opcode: int
+    attid: int
+    value: Any
+    value_len: int
     _fields_ = [
         ("kind", ctypes.c_int),
         ("report", ctypes.c_uint8 * 64),
@@ -46,7 +73,8 @@ class _LogEntryStruct(ctypes.Structure):
     ]
 
 
-def _loaded_library():
+def loaded_library() -> Optional[str]:
+    """Path of the emulated HID library loaded in this process, None when none is."""
     try:
         with open("/proc/self/maps") as maps:
             for line in maps:
@@ -58,13 +86,22 @@ def _loaded_library():
     return None
 
 
-def find_library():
+def find_library() -> str:
     """Path of the emulated HID library this process should control."""
-    path = _loaded_library() or os.environ.get("KORVANE_EMU_LIB")
+    path = loaded_library() or os.environ.get("KORVANE_EMU_LIB")
     if path:
         return path
+    here = os.path.dirname(os.path.abspath(__file__))
+    # In lib/ beside this module in pykorvane/emulator (a folder that is no
+    # package, so module finders pass the library by), or there from the
+    # top-level copy of the installed package.
+    for candidate in (os.path.join(here, "lib", _LIB_NAME),
+                      os.path.join(here, "pykorvane", "emulator", "lib", _LIB_NAME)):
+        if os.path.isfile(candidate):
+            return candidate
     source_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    build_dirs = [os.environ.get("KORVANE_BUILD_DIR")] if os.environ.get("KORVANE_BUILD_DIR") else []
+    build_env = os.environ.get("KORVANE_BUILD_DIR")
+    build_dirs = [build_env] if build_env else []
     build_dirs += sorted(glob.glob(os.path.join(source_root, "build*")))
     for build in build_dirs:
         candidate = os.path.join(build, "emulator", _LIB_NAME)
@@ -73,10 +110,31 @@ def find_library():
     raise EmuError("libkorvane_emu.so not found: preload it or set KORVANE_EMU_LIB")
 
 
-def _declare(lib):
+def _load(path: str) -> ctypes.CDLL:
+    """The library, loaded into the process's global scope when it is not
+    there yet, so that Korvane modules loaded later bind to it."""
+    if loaded_library():
+        return ctypes.CDLL(path)
+    bound = [name for name in _KORVANE_MODULES if name in sys.modules]
+    if bound:
+        raise EmuError(
+            f"too late to attach emulated devices: {bound[0]} was imported before the emulated HID "
+            "library was loaded and uses the system's hidapi. Create the Emulator before importing "
+            "korvane or pykorvane, or run the program under korvane-emu.")
+    lib = ctypes.CDLL(path, mode=ctypes.RTLD_GLOBAL)
+    # Something that put the system's hidapi in the global scope before us
+    # (a program linked against it) would still win every lookup.
+    first = ctypes.cast(ctypes.CDLL(None).hid_enumerate, ctypes.c_void_p).value
+    if first != ctypes.cast(lib.hid_enumerate, ctypes.c_void_p).value:
+        raise EmuError("the system's hidapi is already loaded ahead of the emulated HID library; "
+                       "run the program under korvane-emu")
+    return lib
+
+
+def _declare(lib: ctypes.CDLL) -> None:
     i, u8, u16, u32 = ctypes.c_int, ctypes.c_uint8, ctypes.c_uint16, ctypes.c_uint32
     s, ws, buf = ctypes.c_char_p, ctypes.c_wchar_p, ctypes.POINTER(ctypes.c_uint8)
-    signatures = {
+    signatures: "dict[str, Tuple[Any, List[Any]]]" = {
         "emu_reset": (None, []),
         "emu_add_device": (i, [s, s, s]),
         "emu_device_count": (i, []),
@@ -111,6 +169,9 @@ def _declare(lib):
         "emu_log_get": (i, [i, i, ctypes.POINTER(_LogEntryStruct)]),
         "emu_log_clear": (i, [i]),
         "emu_open_handle_count": (i, []),
+        "emu_save_state": (i, [s]),
+        "emu_load_state": (i, [s]),
+        "emu_state_error": (i, [ctypes.c_char_p, i]),
     }
     for name, (restype, argtypes) in signatures.items():
         fn = getattr(lib, name)
@@ -118,141 +179,160 @@ def _declare(lib):
         fn.argtypes = argtypes
 
 
-def _buffer(data):
+def _buffer(data: bytes) -> Tuple[Any, int]:
     data = bytes(data)
     return (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(data or b"\0"), len(data)
 
 
-def _utf8(text):
+def _utf8(text: Optional[str]) -> Optional[bytes]:
     return None if text is None else text.encode("utf-8")
 
 
 class Emulator:
     """The emulated devices of this process."""
 
-    def __init__(self, library=None):
-        self.lib = ctypes.CDLL(library or find_library())
+    def __init__(self, library: Optional[str] = None) -> None:
+        self.lib = _load(library or find_library())
         _declare(self.lib)
 
-    def reset(self):
+    def reset(self) -> None:
         """Removes every device; handles still open on them turn dead."""
         self.lib.emu_reset()
 
-    def add(self, model, serial=None, path=None):
+    def add(self, model: str, serial: Optional[str] = None, path: Optional[str] = None) -> EmuDevice:
         """Adds a "Vanta", "Brondel HUB" or "DMM"; path None gives /dev/emu-hidrawN."""
-        dev_id = self.lib.emu_add_device(_utf8(model), _utf8(serial), _utf8(path))
+        dev_id = int(self.lib.emu_add_device(_utf8(model), _utf8(serial), _utf8(path)))
         if dev_id < 0:
             raise ValueError("unknown model %r" % (model,))
         return EmuDevice(self, dev_id)
 
-    def device(self, dev_id):
+    def device(self, dev_id: int) -> EmuDevice:
         """The device with this id (devices added through KORVANE_EMU_DEVICES included)."""
         if not 0 <= dev_id < self.device_count():
             raise EmuError("no device %d" % dev_id)
         return EmuDevice(self, dev_id)
 
-    def device_count(self):
-        return self.lib.emu_device_count()
+    def devices(self) -> List[EmuDevice]:
+        """Every device, in the order they were added (ids 0, 1, ...)."""
+        return [EmuDevice(self, dev_id) for dev_id in range(self.device_count())]
 
-    def open_handle_count(self):
-        return self.lib.emu_open_handle_count()
+    def device_count(self) -> int:
+        return int(self.lib.emu_device_count())
+
+    def open_handle_count(self) -> int:
+        return int(self.lib.emu_open_handle_count())
+
+    def _state_call(self, fn: Any, path: "str | os.PathLike[str]") -> None:
+        if fn(os.fsencode(path)) < 0:
+            message = ctypes.create_string_buffer(1024)
+            self.lib.emu_state_error(message, len(message))
+            raise EmuError(message.value.decode("utf-8", "replace"))
+
+    def save_state(self, path: "str | os.PathLike[str]") -> None:
+        """Writes every device and its firmware state to a JSON file (atomically)."""
+        self._state_call(self.lib.emu_save_state, path)
+
+    def load_state(self, path: "str | os.PathLike[str]") -> None:
+        """Replaces every device with those of a state file; EmuError (devices
+        unchanged) when the file cannot be read or is not a state file."""
+        self._state_call(self.lib.emu_load_state, path)
 
 
 class EmuDevice:
     """One emulated device; every method acts on it at once (thread-safe)."""
 
-    def __init__(self, emulator, dev_id):
+    def __init__(self, emulator: Emulator, dev_id: int) -> None:
         self._emu = emulator
         self._lib = emulator.lib
         self.id = dev_id
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "EmuDevice(%d, %r)" % (self.id, self.path)
 
-    def _check(self, result, what):
+    def _check(self, result: Any, what: str) -> int:
         if result < 0:
             raise EmuError("%s refused for device %d" % (what, self.id))
-        return result
+        return int(result)
 
     @property
-    def path(self):
+    def path(self) -> str:
         out = ctypes.create_string_buffer(4096)
         self._check(self._lib.emu_get_path(self.id, out, len(out)), "get_path")
         return out.value.decode("utf-8", "surrogateescape")
 
     # Enumeration record
-    def set_ids(self, vendor_id, product_id):
+    def set_ids(self, vendor_id: int, product_id: int) -> None:
         self._check(self._lib.emu_set_ids(self.id, vendor_id, product_id), "set_ids")
 
-    def set_product(self, text):
+    def set_product(self, text: Optional[str]) -> None:
         self._check(self._lib.emu_set_product_string(self.id, text), "set_product")
 
-    def set_serial(self, text):
+    def set_serial(self, text: Optional[str]) -> None:
         self._check(self._lib.emu_set_serial_string(self.id, text), "set_serial")
 
-    def set_manufacturer(self, text):
+    def set_manufacturer(self, text: Optional[str]) -> None:
         self._check(self._lib.emu_set_manufacturer_string(self.id, text), "set_manufacturer")
 
-    def set_interfaces(self, count):
+    def set_interfaces(self, count: int) -> None:
         self._check(self._lib.emu_set_interface_count(self.id, count), "set_interfaces")
 
     # Firmware state
-    def set_attribute(self, attid, value):
+    def set_attribute(self, attid: int, value: bytes) -> None:
         data, n = _buffer(value)
         self._check(self._lib.emu_set_attribute(self.id, attid, data, n), "set_attribute")
 
-    def get_attribute(self, attid):
+    def get_attribute(self, attid: int) -> Optional[bytes]:
         """The value bytes a read of attid gets, None when it would fail."""
         out = (ctypes.c_uint8 * 64)()
-        n = self._lib.emu_get_attribute(self.id, attid, out, len(out))
+        n = int(self._lib.emu_get_attribute(self.id, attid, out, len(out)))
         return None if n < 0 else bytes(out[:n])
 
-    def remove_attribute(self, attid):
+    def remove_attribute(self, attid: int) -> None:
         self._check(self._lib.emu_remove_attribute(self.id, attid), "remove_attribute")
 
-    def set_gpio_external(self, mask, levels):
+    def set_gpio_external(self, mask: int, levels: int) -> None:
         self._check(self._lib.emu_set_gpio_external(self.id, mask, levels), "set_gpio_external")
 
-    def set_adc(self, channel, value):
+    def set_adc(self, channel: int, value: int) -> None:
         self._check(self._lib.emu_set_adc(self.id, channel, value), "set_adc")
 
-    def add_i2c_target(self, addr):
+    def add_i2c_target(self, addr: int) -> None:
         self._check(self._lib.emu_add_i2c_target(self.id, addr), "add_i2c_target")
 
-    def remove_i2c_target(self, addr):
+    def remove_i2c_target(self, addr: int) -> None:
         self._check(self._lib.emu_remove_i2c_target(self.id, addr), "remove_i2c_target")
 
-    def set_i2c_register(self, addr, reg, value):
+    def set_i2c_register(self, addr: int, reg: int, value: int) -> None:
         self._check(self._lib.emu_set_i2c_register(self.id, addr, reg, value), "set_i2c_register")
 
-    def get_i2c_register(self, addr, reg):
+    def get_i2c_register(self, addr: int, reg: int) -> Optional[int]:
         """The register's contents, None when no target answers at addr."""
-        value = self._lib.emu_get_i2c_register(self.id, addr, reg)
+        value = int(self._lib.emu_get_i2c_register(self.id, addr, reg))
         return None if value < 0 else value
 
-    def set_reading(self, attid, base, amplitude=0.0, period_ms=0):
+    def set_reading(self, attid: int, base: float, amplitude: float = 0.0, period_ms: int = 0) -> None:
         self._check(self._lib.emu_set_reading(self.id, attid, base, amplitude, period_ms), "set_reading")
 
-    def set_calibration(self, lc, hc, lv, hv):
+    def set_calibration(self, lc: int, hc: int, lv: int, hv: int) -> None:
         self._check(self._lib.emu_set_calibration(self.id, lc, hc, lv, hv), "set_calibration")
 
-    def calibration_count(self):
+    def calibration_count(self) -> int:
         return self._check(self._lib.emu_calibration_count(self.id), "calibration_count")
 
     # Faults
-    def refuse_open(self, flag=True):
+    def refuse_open(self, flag: bool = True) -> None:
         self._check(self._lib.emu_set_refuse_open(self.id, int(bool(flag))), "refuse_open")
 
-    def mute(self, flag=True):
+    def mute(self, flag: bool = True) -> None:
         self._check(self._lib.emu_set_mute(self.id, int(bool(flag))), "mute")
 
-    def answer_delay(self, ms):
+    def answer_delay(self, ms: int) -> None:
         self._check(self._lib.emu_set_answer_delay(self.id, int(ms)), "answer_delay")
 
-    def fail_attribute(self, attid, flag=True):
+    def fail_attribute(self, attid: int, flag: bool = True) -> None:
         self._check(self._lib.emu_set_fail_attribute(self.id, attid, int(bool(flag))), "fail_attribute")
 
-    def raw_answer(self, attid, data):
+    def raw_answer(self, attid: int, data: Optional[bytes]) -> None:
         """Answers requests for attid with these bytes; None restores the firmware's answer."""
         if data is None:
             self._check(self._lib.emu_set_raw_answer(self.id, attid, None, -1), "raw_answer")
@@ -260,34 +340,34 @@ class EmuDevice:
             buf, n = _buffer(data)
             self._check(self._lib.emu_set_raw_answer(self.id, attid, buf, n), "raw_answer")
 
-    def notifications_before_answer(self, n):
+    def notifications_before_answer(self, n: int) -> None:
         self._check(self._lib.emu_set_notifications_before_answer(self.id, n), "notifications_before_answer")
 
-    def inject(self, data):
+    def inject(self, data: bytes) -> None:
         buf, n = _buffer(data)
         self._check(self._lib.emu_inject_report(self.id, buf, n), "inject")
 
-    def unplug(self):
+    def unplug(self) -> None:
         self._check(self._lib.emu_unplug(self.id), "unplug")
 
-    def replug(self):
+    def replug(self) -> None:
         self._check(self._lib.emu_replug(self.id), "replug")
 
     # Traffic log
-    def log(self):
+    def log(self) -> List[LogEntry]:
         """Every report in order: LogEntry(kind, report (64 bytes), opcode, attid, value)."""
         entries = []
         raw = _LogEntryStruct()
-        for index in range(self._lib.emu_log_count(self.id)):
+        for index in range(int(self._lib.emu_log_count(self.id))):
             if self._lib.emu_log_get(self.id, index, ctypes.byref(raw)) < 0:
                 break  # cleared or trimmed meanwhile
             entries.append(LogEntry(raw.kind, bytes(raw.report), raw.opcode, raw.attid,
                                     bytes(raw.value[:raw.value_len])))
         return entries
 
-    def requests(self):
+    def requests(self) -> List[Tuple[int, int, bytes]]:
         """(opcode, attid, value) of every report the host wrote; opcode 0 for malformed ones."""
         return [(e.opcode, e.attid, e.value) for e in self.log() if e.kind == HOST]
 
-    def clear_log(self):
+    def clear_log(self) -> None:
         self._check(self._lib.emu_log_clear(self.id), "clear_log")

@@ -1,0 +1,187 @@
+"""pytest fixtures for Korvane devices: bench tests that run in CI on
+emulated devices and on the bench on real ones.
+
+Installed with pykorvane (entry point ``pytest11``), so the fixtures are
+there in every test::
+
+    def test_rail(korvane_dmm):
+        assert 4.75 <= korvane_dmm.voltage <= 5.25
+
+- ``korvane_vanta``, ``korvane_hub``, ``korvane_dmm``: an opened
+  :class:`~pykorvane.Vanta`, :class:`~pykorvane.Brondel` or
+  :class:`~pykorvane.Dmm`, closed after the test.
+- ``korvane_emulator``: the emulated devices' controller
+  (:class:`BenchEmulator`), reset for each test with one device of each
+  model: ``.vanta`` (VT-0001), ``.hub`` (BH-0001), ``.dmm`` (DM-0001).
+- ``korvane_hardware``: True when the fixtures use real devices.
+
+By default the device fixtures open the emulated devices. With
+``--korvane-hardware`` they open the first attached device of each model
+(the first one enumerated), a test whose device is not attached is skipped, and tests that use ``korvane_emulator`` are
+skipped.
+
+The emulated HID library has to be in the process before pykorvane binds
+the system's hidapi, which happens when pytest loads this plugin. So when
+the selected tests need emulated devices and pytest runs without the
+library (not under ``korvane-emu``), the plugin starts pytest again, with
+the same command line, the library preloaded; it says so on the terminal.
+Run ``korvane-emu -- pytest ...`` to avoid the second start.
+"""
+from __future__ import annotations
+
+import os
+import sys
+import typing
+from typing import Dict, List, Optional, Type, TypeVar
+
+import pytest
+
+from .board import Vanta
+from .device import Device
+from .emulator import EmuDevice, EmuError, Emulator, korvane_emu
+from .errors import DeviceNotFoundError
+from .hub import Brondel
+from .meter import Dmm
+
+__all__ = ["BenchEmulator", "SERIALS"]
+
+#: Serial numbers of the emulated devices, by product string.
+SERIALS: Dict[str, str] = {"Vanta": "VT-0001", "Brondel HUB": "BH-0001", "DMM": "DM-0001"}
+
+_FIXTURES = ("korvane_emulator", "korvane_vanta", "korvane_hub", "korvane_dmm")
+# Set in the restarted pytest, so that it never starts another.
+_RESTARTED = "KORVANE_PYTEST_RESTARTED"
+
+D = TypeVar("D", bound=Device)
+
+
+class BenchEmulator(Emulator):
+    """The emulator with one device of each model."""
+
+    vanta: EmuDevice
+    hub: EmuDevice
+    dmm: EmuDevice
+
+    def populate(self) -> None:
+        """Removes every device, then adds a Vanta, a Brondel HUB and a DMM
+        (ids 0, 1, 2) with the serial numbers of :data:`SERIALS`."""
+        self.reset()
+        self.vanta = self.add("Vanta", serial=SERIALS["Vanta"])
+        self.hub = self.add("Brondel HUB", serial=SERIALS["Brondel HUB"])
+        self.dmm = self.add("DMM", serial=SERIALS["DMM"])
+
+
+def pytest_addoption(parser: pytest.Parser) -> None:
+    group = parser.getgroup("korvane", "Korvane devices")
+    group.addoption("--korvane-hardware", action="store_true", default=False,
+                    help="use the attached Korvane devices instead of emulated ones "
+                         "(tests whose device is missing are skipped)")
+
+
+def _hardware(config: pytest.Config) -> bool:
+    return bool(config.getoption("korvane_hardware"))
+
+
+def pytest_configure(config: pytest.Config) -> None:
+    if _hardware(config) and korvane_emu.loaded_library():
+        raise pytest.UsageError(
+            "--korvane-hardware: the emulated HID library is loaded in this process "
+            "(LD_PRELOAD, korvane-emu), so real devices cannot be reached; run pytest without it")
+
+
+def _restart_command(config: pytest.Config) -> Optional[List[str]]:
+    """The interpreter's own command line when this pytest runs from one
+    (not from pytest.main() inside another program), else None."""
+    orig_argv: Optional[List[str]] = getattr(sys, "orig_argv", None)
+    args = [str(a) for a in config.invocation_params.args]
+    if os.environ.get(_RESTARTED) or not orig_argv or sys.argv[1:] != args:
+        return None
+    return [sys.executable, *orig_argv[1:]]
+
+
+def pytest_collection_finish(session: pytest.Session) -> None:
+    """Starts pytest again with the emulated HID library preloaded when the
+    selected tests need emulated devices and the library is not loaded."""
+    config = session.config
+    if _hardware(config) or config.option.collectonly or korvane_emu.loaded_library():
+        return
+    if not any(name in _FIXTURES for item in session.items for name in getattr(item, "fixturenames", ())):
+        return
+    command = _restart_command(config)
+    try:
+        library = korvane_emu.find_library()
+    except EmuError:
+        return  # the fixtures report it
+    if command is None:
+        return
+    reporter = config.pluginmanager.get_plugin("terminalreporter")
+    note = "korvane: starting pytest again with the emulated HID library preloaded (see korvane-emu)"
+    if reporter is not None:
+        reporter.write_line(note)
+    capture = config.pluginmanager.get_plugin("capturemanager")
+    if capture is not None:
+        capture.stop_global_capturing()
+    sys.stdout.flush()
+    sys.stderr.flush()
+    env = dict(os.environ)
+    env["LD_PRELOAD"] = ":".join(p for p in (env.get("LD_PRELOAD"), library) if p)
+    env["KORVANE_EMU_LIB"] = library
+    env[_RESTARTED] = "1"
+    os.chdir(config.invocation_params.dir)
+    os.execve(command[0], command, env)
+
+
+@pytest.fixture
+def korvane_hardware(request: pytest.FixtureRequest) -> bool:
+    """True when the device fixtures use real devices (--korvane-hardware)."""
+    return _hardware(request.config)
+
+
+@pytest.fixture
+def korvane_emulator(request: pytest.FixtureRequest) -> typing.Iterator[BenchEmulator]:
+    """The emulated devices, one of each model, reset for every test."""
+    if _hardware(request.config):
+        pytest.skip("needs emulated devices (runs without --korvane-hardware)")
+    try:
+        emulator = BenchEmulator()
+    except EmuError as error:
+        pytest.fail(f"korvane_emulator: {error}", pytrace=False)
+    emulator.populate()
+    yield emulator
+    emulator.reset()
+
+
+def _opened(request: pytest.FixtureRequest, model: Type[D]) -> typing.Iterator[D]:
+    hardware = _hardware(request.config)
+    if not hardware:
+        request.getfixturevalue("korvane_emulator")
+    device = model()
+    try:
+        device.open()
+    except DeviceNotFoundError as error:
+        if hardware:
+            pytest.skip(f"{error} (--korvane-hardware)")
+        raise
+    try:
+        yield device
+    finally:
+        device.close()
+
+
+@pytest.fixture
+def korvane_vanta(request: pytest.FixtureRequest) -> typing.Iterator[Vanta]:
+    """An opened Vanta I/O board, closed after the test."""
+    yield from _opened(request, Vanta)
+
+
+@pytest.fixture
+def korvane_hub(request: pytest.FixtureRequest) -> typing.Iterator[Brondel]:
+    """An opened Brondel HUB, closed after the test."""
+    yield from _opened(request, Brondel)
+
+
+@pytest.fixture
+def korvane_dmm(request: pytest.FixtureRequest) -> typing.Iterator[Dmm]:
+    """An opened DMM meter, closed after the test."""
+    yield from _opened(request, Dmm)
+
