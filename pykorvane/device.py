@@ -66,7 +66,8 @@ class Device:
         info = self._find()
         status = self._core.connect(info.path)
         if status == _core.OPEN_BUSY:
-            raise DeviceBusyError(f"{info.product} at {info.path} is held open by another connection")
+            raise DeviceBusyError(f"{info.product} {info.serial or info.path} is held open by another "
+                                  "connection (close it, or choose another device by serial or path)")
         if status == _core.OPEN_UNAVAILABLE:
             raise DeviceOpenError(f"{info.product} at {info.path} cannot be opened "
                                   "(no access to the device node?)")
