@@ -228,3 +228,130 @@ def test_launcher_refuses_an_unknown_model():
                             capture_output=True, text=True, timeout=60)
     assert result.returncode == 2
     assert "unknown model" in result.stderr
+
+
+# ---- the state file across processes, and the helper in a plain interpreter
+
+# Step one drives pin 5 high and sets a register; step two reads both back.
+# Each prints what it saw; the SWIG module works unchanged over the emulator.
+STEP_SET = """
+import korvane
+board = korvane.Vanta()
+assert board.open() is False
+assert board.gpiohw.pinMode(5, korvane.OUTPUT_PIN) is False
+assert board.gpiohw.digitalWrite(5, True) is False
+board.i2chw.setI2cDeviceAddr(0x40)
+assert board.i2chw.write2byte(0x05, 0xABCD) is False
+print("set")
+"""
+STEP_READ = """
+import korvane
+board = korvane.Vanta()
+assert board.open() is False
+board.i2chw.setI2cDeviceAddr(0x40)
+print(int(board.gpiohw.digitalRead(5)), hex(board.i2chw.read2byte(0x05)))
+"""
+
+
+def run_launched(args, code, timeout=60):
+    env = dict(os.environ, LD_PRELOAD=preload())
+    env.pop("KORVANE_EMU_STATE", None)
+    return subprocess.run([launcher(), *args, "--", sys.executable, "-c", code],
+                          env=env, capture_output=True, text=True, timeout=timeout)
+
+
+def test_state_file_carries_the_devices_from_one_process_to_the_next(tmp_path):
+    state = tmp_path / "bench.json"
+    assert run_launched(["--state", str(state)], STEP_READ).stdout.split() == ["0", "0x0"]
+    first = run_launched(["--state", str(state)], STEP_SET)
+    assert first.returncode == 0, first.stderr
+    second = run_launched(["--state", str(state)], STEP_READ)
+    assert second.returncode == 0, second.stderr
+    assert second.stdout.split() == ["1", "0xabcd"]
+    assert not [p.name for p in tmp_path.iterdir() if p.name != "bench.json"]  # no temporary file left
+    # Without the file the devices start from power-up again.
+    assert run_launched([], STEP_READ).stdout.split() == ["0", "0x0"]
+
+
+def test_a_shell_between_the_steps_leaves_the_state_to_its_commands(tmp_path):
+    """bash has the library preloaded but never uses it: it must not write
+    its stale view of the devices over what the commands saved."""
+    state = tmp_path / "bench.json"
+    script = tmp_path / "set.py"
+    script.write_text(STEP_SET)
+    env = dict(os.environ, LD_PRELOAD=preload())
+    result = subprocess.run([launcher(), "--state", str(state), "--", "bash", "-c",
+                             f'"{sys.executable}" "{script}" && "{sys.executable}" -c "$0" && echo end', STEP_READ],
+                            env=env, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["set", "1", "0xabcd", "end"]
+    assert run_launched(["--state", str(state)], STEP_READ).stdout.split() == ["1", "0xabcd"]
+
+
+@pytest.mark.parametrize("text, reason", [
+    ('{"devices": [', "line 1, column 14: unexpected end"),
+    ('{"devices": [{"model": "Vanta", "gpio": {"level": 1}}]}', "devices[0].gpio.level: unknown member"),
+    ("\x00\xff", "line 1, column 1"),
+])
+def test_a_bad_state_file_is_reported_kept_and_replaced_by_the_default_devices(tmp_path, text, reason):
+    state = tmp_path / "bench.json"
+    state.write_bytes(text.encode("latin-1"))
+    result = run_launched(["--state", str(state)], STEP_SET + STEP_READ)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["set", "1", "0xabcd"]
+    assert f"state file {state} is not valid: {reason}" in result.stderr
+    assert "starting from the default devices" in result.stderr
+    assert state.read_bytes() == text.encode("latin-1")
+
+
+def test_state_saved_and_loaded_through_the_helper(helper_emu, tmp_path):
+    dev = helper_emu.add("DMM", serial="DM-5")
+    dev.set_calibration(4, 3, 2, 1)
+    helper_emu.save_state(tmp_path / "s.json")
+    helper_emu.reset()
+    helper_emu.load_state(tmp_path / "s.json")
+    assert helper_emu.device(0).get_attribute(0x8100) == b"\x04\x03\x02\x01"
+    (tmp_path / "bad.json").write_text('{"devices": [{"model": "Toaster"}]}')
+    with pytest.raises(EmuError, match=r"bad\.json: devices\[0\]\.model: unknown model"):
+        helper_emu.load_state(tmp_path / "bad.json")
+    assert helper_emu.device_count() == 1
+
+
+def plain_interpreter(code):
+    """A fresh interpreter without the preloaded library (sanitizer runtimes
+    kept), with the build's korvane, pykorvane and this helper on its path."""
+    env = dict(os.environ, LD_PRELOAD=preload())
+    env.pop("KORVANE_EMU_DEVICES", None)
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+
+
+def test_helper_loads_the_library_into_a_plain_interpreter():
+    result = plain_interpreter("""
+from korvane_emu import Emulator, loaded_library
+assert loaded_library() is None
+emu = Emulator()
+emu.add("DMM", serial="DM-3").set_reading(0x8101, 3.25)
+import korvane, pykorvane
+with pykorvane.Dmm() as meter:
+    print(meter.serial, meter.voltage)
+swig = korvane.Dmm()
+print(swig.open("DM-3"), swig.getVoltage())
+""")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["DM-3", "3.25", "False", "3.25"]
+
+
+@pytest.mark.parametrize("module", ["korvane", "pykorvane"])
+def test_helper_says_it_comes_too_late_after_a_korvane_module(module):
+    result = plain_interpreter(f"""
+import {module}
+from korvane_emu import EmuError, Emulator
+try:
+    Emulator()
+except EmuError as error:
+    print(error)
+""")
+    assert result.returncode == 0, result.stderr
+    assert "too late" in result.stdout
+    assert "Create the Emulator before importing korvane or pykorvane, or run the program under korvane-emu" \
+        in result.stdout
