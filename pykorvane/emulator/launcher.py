@@ -21,3 +21,7 @@ def main(argv: Optional[List[str]] = None) -> int:
         return 2
     os.execv(bash, [bash, SCRIPT, *args])
     return 2  # not reached: execv replaces the process or raises
+
+
+if __name__ == "__main__":
+    sys.exit(main())
