@@ -2,14 +2,12 @@
 checks, exact traffic, pulls, I2C scans, the hub's ports and calls from two
 threads."""
 import struct
-import threading
-import time
 
 import pytest
 
 import korvane
 import pykorvane as pk
-from device_helpers import R, W, host_reports, u32
+from device_helpers import R, W, host_reports, u32, when_requested
 
 GPIO_MODE, PULL_UP, PULL_DOWN, GPIO_LEVELS = 0x1200, 0x1201, 0x1202, 0x1203
 I2C_TARGET, I2C_REG, I2C_DATA2 = 0x1400, 0x1401, 0x1403
@@ -290,29 +288,22 @@ def test_hub_ports_one_at_a_time(hub):
 # --- threads --------------------------------------------------------------------------
 
 def test_a_waiting_call_lets_another_meter_go_on(emu):
-    """A call waiting on a silent meter must not hold the interpreter: the
-    other meter is read while it waits, and only then does the silent meter
-    answer. Were the interpreter held, those reads could only run after the
-    waiting call had given up (NoAnswerError)."""
+    """A call waiting on a silent meter must not hold the interpreter: once
+    its request is out, another thread reads the other meter and then sends
+    the awaited answer. Were the interpreter held, that thread could only
+    run after the waiting call had given up (NoAnswerError)."""
     silent, lively = emu.add("DMM", serial="DM-1"), emu.add("DMM", serial="DM-2")
     with pk.Dmm(serial="DM-1") as waiting, pk.Dmm(serial="DM-2") as other:
         silent.mute()
         silent.clear_log()
-        outcome = []
+        readings = []
 
-        def read_silent():
-            try:
-                outcome.append(waiting.voltage)
-            except pk.KorvaneError as error:
-                outcome.append(error)
+        def meanwhile():
+            readings.extend(other.voltage for _ in range(5))
+            silent.inject(bytes([7, 0x13, 1]) + struct.pack("<f", 1.5))  # the awaited answer
 
-        thread = threading.Thread(target=read_silent)
-        thread.start()
-        give_up = time.monotonic() + 30
-        while not silent.requests() and time.monotonic() < give_up:
-            time.sleep(0.0005)  # bounded poll of the device's log for the request
-        readings = [other.voltage for _ in range(5)]
-        silent.inject(bytes([7, 0x13, 1]) + struct.pack("<f", 1.5))  # the awaited answer
-        thread.join(30)
+        with when_requested(silent, bool, meanwhile) as answered:
+            value = waiting.voltage
+        assert answered.is_set()
         assert readings == [5.0] * 5
-        assert outcome == [1.5]
+        assert value == 1.5
