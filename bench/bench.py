@@ -18,6 +18,7 @@ import timeit
 
 import _korvane as K
 import korvane
+import pykorvane_bench
 import threads_bench
 from korvane_emu import Emulator
 
@@ -198,6 +199,10 @@ def main():
                  f"goal < {UNPLUGGED_GOAL_S * 1e3:.0f} ms"))
     for label, nanoseconds in bench_call_overhead(200000):
         rows.append((label, f"{nanoseconds:.0f} ns per call", ""))
+    for what, figure, limit in pykorvane_bench.rows(args.seconds, serial=idle_serials[3]):
+        if "tight loop" in what:
+            limit += f" (goal {THROUGHPUT_GOAL:.0%})"
+        rows.append((what, figure, limit))
 
     print(f"Machine: {machine()}")
     print(f"Command: scripts/bench.sh {' '.join(sys.argv[1:])}".rstrip())

@@ -13,5 +13,5 @@ KORVANE_BUILD_DIR=$build "$root/scripts/build.sh" >/dev/null
 emu_lib=$build/emulator/libkorvane_emu.so
 [ -f "$emu_lib" ] || { echo "bench: $emu_lib not built" >&2; exit 1; }
 export LD_PRELOAD=$emu_lib KORVANE_EMU_LIB=$emu_lib
-export PYTHONPATH=$build/korvane:$root/emulator/python${PYTHONPATH:+:$PYTHONPATH}
+export PYTHONPATH=$build/korvane:$build/pykorvane:$root/emulator/python${PYTHONPATH:+:$PYTHONPATH}
 exec /usr/bin/python3 "$root/bench/bench.py" "$@"
