@@ -309,11 +309,13 @@ def schedule(interval: Optional[float], count: Optional[int], duration: Optional
     run late; slots at or past the duration are not started.
 
     start is the clock's time of slot 0 (default: now). Without an
-    interval there is one sample; with an interval and neither a
-    count nor a duration the samples go on until interrupted.
+    interval the samples (one without a count) follow each other at once;
+    with an interval and neither a count nor a duration they go on until
+    interrupted.
     """
     if interval is None:
-        yield 0, 0.0, 0
+        for number in range(1 if count is None else count):
+            yield number, 0.0, 0
         return
     if start is None:
         start = clock()

@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import argparse
 import time
-from typing import Dict, List, Union
+from typing import Dict, List, Set, Union
 
 from .common import (
     MODELS,
@@ -31,7 +31,7 @@ def parse_port_list(text: str) -> Union[str, List[int]]:
     """'all', or ports and ranges like '1,3', '2-4' or '1,3-5': a sorted list or 'all'."""
     if text.strip().lower() == "all":
         return "all"
-    ports = set()
+    ports: Set[int] = set()
     for part in text.split(","):
         part = part.strip()
         first, sep, last = part.partition("-")
@@ -49,7 +49,7 @@ def parse_port_list(text: str) -> Union[str, List[int]]:
 
 
 def bits_of(ports: Union[str, List[int]]) -> int:
-    if ports == "all":
+    if isinstance(ports, str):  # "all"
         return ALL_PORTS
     return sum(1 << (port - 1) for port in ports)
 
@@ -105,7 +105,7 @@ def write_mask(dev: OpenDevice, mask: int, what: str) -> None:
 
 
 def describe(ports: Union[str, List[int]]) -> str:
-    if ports == "all":
+    if isinstance(ports, str):
         return "all ports"
     return ("port " if len(ports) == 1 else "ports ") + ",".join(map(str, ports))
 

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 import json
-from typing import Callable, Dict, Iterator, List, Optional
+from typing import Any, Callable, Dict, Iterator, List, Optional
 
 from pykorvane import DeviceGoneError, KorvaneError, NoAnswerError
 
@@ -29,8 +29,9 @@ PIN_COUNT = 32
 ADC_CHANNELS = 8
 PIN_MODES = ("output", "input", "pullup", "pulldown")
 LEVELS = {"0": False, "low": False, "1": True, "high": True}
-GPIO_MODELS = dict(devices=("vanta", "hub"), default="vanta")
-I2C_MODELS = dict(devices=("vanta", "dmm"), default="vanta")
+# The models whose block a command uses (-d), and the default one.
+GPIO_MODELS: Dict[str, Any] = dict(devices=("vanta", "hub"), default="vanta")
+I2C_MODELS: Dict[str, Any] = dict(devices=("vanta", "dmm"), default="vanta")
 # The addresses i2cdetect probes by default; the others are reserved.
 DETECT_FIRST, DETECT_LAST = 0x08, 0x77
 

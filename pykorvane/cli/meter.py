@@ -18,7 +18,6 @@ from .common import (
     COUNT,
     MODELS,
     CliError,
-    OpenDevice,
     add_actions,
     add_json,
     as_json_keys,
@@ -239,9 +238,9 @@ def print_summary(name: str, result: LogResult, as_json: bool, stream: IO[str]) 
 def load_pyplot() -> Any:
     """matplotlib's pyplot on the file-only Agg backend, or a CliError."""
     try:
-        import matplotlib
+        import matplotlib  # type: ignore[import]
         matplotlib.use("Agg")
-        import matplotlib.pyplot as pyplot
+        import matplotlib.pyplot as pyplot  # type: ignore[import]
     except ImportError as error:
         raise CliError(f"--plot needs matplotlib ({error}); on Debian: apt install python3-matplotlib")
     return pyplot
