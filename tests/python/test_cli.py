@@ -595,6 +595,16 @@ def test_meter_log_keeps_its_duration_while_reads_time_out(dmm, capsys, tmp_path
     assert R(CURRENT) not in requests[third_current + 1:]
 
 
+def test_meter_log_ends_when_the_meter_is_unplugged(dmm, capsys, tmp_path):
+    output = tmp_path / "log.csv"
+    with when_requested(dmm, reads_of(CURRENT, 2), dmm.unplug) as unplugged:
+        code, out, err = run(capsys, "meter", "log", output, "-i", "0.05", "-n", "1000")
+    assert unplugged.is_set()
+    assert code == 1 and "DMM DM-0001: the device is gone (unplugged?); the log stopped" in err
+    rows = read_csv(output)[1:]
+    assert 1 <= len(rows) <= 2 and out.startswith(f"DMM DM-0001: {len(rows)} samples, 1 failed")
+
+
 def test_meter_log_counts_failed_samples(dmm, capsys, tmp_path):
     dmm.fail_attribute(CURRENT)
     output = tmp_path / "log.csv"
