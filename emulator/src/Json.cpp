@@ -82,6 +82,17 @@ int64_t Value::asInteger(const std::string &where, int64_t min, int64_t max) con
     return int64_t(number_);
 }
 
+float Value::asFloat(const std::string &where) const {
+    const double d = asNumber(where);
+    float f = float(d);
+    if (!numberText_.empty()) {
+        const char *end = numberText_.data() + numberText_.size();
+        if (std::from_chars(numberText_.data(), end, f).ptr != end || !std::isfinite(f))
+            expected(where, "a number within the range of a float");
+    }
+    return f;
+}
+
 const std::string &Value::asString(const std::string &where) const {
     if (type_ != Type::String)
         expected(where, "a string");
@@ -198,8 +209,6 @@ std::string write(const Value &v) {
 }
 
 // ---- reading
-
-namespace {
 
 class Parser {
 public:
@@ -344,7 +353,9 @@ private:
         const auto r = std::from_chars(text_.data() + start, text_.data() + pos_, d);
         if (r.ec != std::errc() || !std::isfinite(d))
             fail("number out of range");
-        return Value::number(d);
+        Value v = Value::number(d);
+        v.numberText_ = text_.substr(start, pos_ - start);
+        return v;
     }
 
     unsigned hex4() {
@@ -433,8 +444,6 @@ private:
     const std::string &text_;
     size_t pos_ = 0;
 };
-
-}  // namespace
 
 Value parse(const std::string &text) { return Parser(text).document(); }
 

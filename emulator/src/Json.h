@@ -52,6 +52,9 @@ public:
     // Reading; each throws Error naming `where` when the type differs.
     bool asBool(const std::string &where) const;
     double asNumber(const std::string &where) const;
+    // A number read as a single-precision float straight from its text, so
+    // that what single() wrote reads back as the very same float.
+    float asFloat(const std::string &where) const;
     // An integral number within [min, max].
     int64_t asInteger(const std::string &where, int64_t min, int64_t max) const;
     const std::string &asString(const std::string &where) const;
@@ -63,12 +66,16 @@ private:
     bool bool_ = false;
     bool single_ = false;
     double number_ = 0.0;
+    std::string numberText_;  // a parsed number as written
     std::string string_;
     std::vector<Value> array_;
     Members members_;
 
     friend void writeValue(std::string &out, const Value &v, int indent);
+    friend class Parser;
 };
+
+class Parser;
 
 // The document as text, indented by two spaces per level, ending in a newline.
 std::string write(const Value &v);

@@ -96,7 +96,7 @@ float reading(const json::Value &v, const std::string &where) {
     }
     if (v.type() != json::Value::Type::Number)
         throw json::Error(where + ": expected a number (or \"nan\", \"inf\", \"-inf\")");
-    return float(v.asNumber(where));
+    return v.asFloat(where);
 }
 }  // namespace
 
