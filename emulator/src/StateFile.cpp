@@ -2,6 +2,10 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +13,21 @@
 
 #include "Json.h"
 #include "Utf8.h"
+
+#ifdef _WIN32
+// The Windows C runtime's names for the same calls; its rename does not
+// replace an existing file, MoveFileEx does.
+#define O_CLOEXEC (O_NOINHERIT | O_BINARY)
+static int fsync(int fd) { return _commit(fd); }
+static int replaceFile(const char *from, const char *to) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    errno = EACCES;
+    return -1;
+}
+#else
+static int replaceFile(const char *from, const char *to) { return ::rename(from, to); }
+#endif
 
 namespace emu {
 
@@ -170,7 +189,7 @@ bool writeStateFile(const std::string &path, const std::string &text, std::strin
         error = std::string("cannot write ") + temporary + ": " + std::strerror(errno);
         ok = false;
     }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (ok && replaceFile(temporary.c_str(), path.c_str()) != 0) {
         error =
             std::string("cannot rename ") + temporary + " to " + path + ": " + std::strerror(errno);
         ok = false;

@@ -2,6 +2,21 @@
 
 namespace emu {
 
+namespace {
+// Where wchar_t has 16 bits (Windows) wide strings are UTF-16: a code point
+// above U+FFFF takes a surrogate pair.
+constexpr bool kUtf16 = sizeof(wchar_t) == 2;
+
+void appendCodePoint(std::wstring &out, char32_t cp) {
+    if (kUtf16 && cp > 0xFFFF) {
+        out.push_back(wchar_t(0xD800 + ((cp - 0x10000) >> 10)));
+        out.push_back(wchar_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+        out.push_back(wchar_t(cp));
+    }
+}
+}  // namespace
+
 std::wstring wideFromUtf8(const std::string &text) {
     std::wstring out;
     size_t i = 0;
@@ -42,7 +57,7 @@ std::wstring wideFromUtf8(const std::string &text) {
         const bool complete = j == extra + 1;
         const bool valid =
             complete && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        out.push_back(valid ? wchar_t(cp) : L'\uFFFD');
+        appendCodePoint(out, valid ? cp : 0xFFFD);
         i += complete ? j : (j > 1 ? j : 1);
     }
     return out;
@@ -50,9 +65,13 @@ std::wstring wideFromUtf8(const std::string &text) {
 
 std::string utf8FromWide(const std::wstring &text) {
     std::string out;
-    for (wchar_t wc : text) {
-        char32_t cp = char32_t(wc);
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = char32_t(text[i]);
+        const char32_t next = i + 1 < text.size() ? char32_t(text[i + 1]) : 0;
+        if (kUtf16 && cp >= 0xD800 && cp <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+            ++i;
+        } else if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
             cp = 0xFFFD;
         if (cp < 0x80) {
             out += char(cp);

@@ -4,6 +4,7 @@
 
 #include "CallGuard.h"
 #include "PacketCodec.h"
+#include "PollTimer.h"
 
 using std::chrono::steady_clock;
 
@@ -34,6 +35,9 @@ void KorService::receiveLoop() {
     // overshoot (about 0.1 ms here) to every poll and so to every
     // transaction. A poll that fell behind starts the cadence afresh rather
     // than catching up, so two polls never come closer than one interval.
+    // The sleeps need a timer finer than Windows' default 15.6 ms tick; the
+    // timer belongs to this thread and lives as long as the loop.
+    PollTimer pollTimer;
     steady_clock::time_point deadline = steady_clock::now();
     do {
         const int got = device != nullptr ? device->read(received.dat) : -1;
@@ -49,10 +53,7 @@ void KorService::receiveLoop() {
         if (deadline < now) {
             deadline = now + kor_service::kPollInterval;
         }
-        // Sleep until the deadline, again for the remainder if woken early.
-        while (steady_clock::now() < deadline) {
-            std::this_thread::sleep_until(deadline);
-        }
+        pollTimer.sleepUntil(deadline);
     } while (!stopRequested.load());
 }
 
