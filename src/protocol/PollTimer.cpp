@@ -6,8 +6,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <timeapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <timeapi.h>
 
 // Older SDK headers lack the flag; its value is fixed by the Windows ABI.
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
