@@ -7,7 +7,8 @@ packages=(g++ cmake ninja-build pkg-config swig patch libhidapi-dev python3-dev
           python3-pytest googletest libgtest-dev clang libclang-rt-14-dev
           python3-setuptools python3-wheel python3-venv python3-pip
           pybind11-dev python3-mypy  # the pykorvane binding; the stub checks of pykorvane and korvane
-          python3-matplotlib)  # the meter log's optional PNG plot (and its test)
+          python3-matplotlib  # the meter log's optional PNG plot (and its test)
+          g++-mingw-w64-x86-64 wine64)  # the Windows cross-build of the C++ tests, run under Wine
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,8 @@
 # The whole test suite: installs what is missing, builds, runs every test:
 # the C++ and Python tests of the normal build, a short run of each fuzz
 # target, and the C++ tests again under
-# AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer.
+# AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer, and
+# cross-built for Windows under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/bootstrap.sh"
@@ -13,3 +14,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 )
 "$root/scripts/fuzz.sh"
 "$root/scripts/sanitizers.sh"
+"$root/scripts/windows.sh"

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "Attvalue.h"
@@ -16,6 +17,9 @@
 namespace {
 
 constexpr size_t kUnit = sizeof(wchar_t);
+
+// A unit's bits as a number (wchar_t is signed on Linux).
+unsigned long unitValue(wchar_t unit) { return static_cast<std::make_unsigned_t<wchar_t>>(unit); }
 
 // The wide units a reader of the value bytes sees: each unit takes its
 // bytes in storage order (x86 and ARM Windows and Linux: little-endian).
@@ -57,7 +61,7 @@ TEST_P(WideView, UnitsAreTheTextBytesAndEndWithThem) {
     ASSERT_EQ(expected.size(), std::wcslen(wide));
     EXPECT_EQ((text.size() + kUnit - 1) / kUnit, expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(expected[i], static_cast<unsigned long>(wide[i])) << "unit " << i;
+        EXPECT_EQ(expected[i], unitValue(wide[i])) << "unit " << i;
     // The narrow view is unchanged by the wide one.
     EXPECT_EQ(text, value.getValueStr());
 }
@@ -80,7 +84,7 @@ TEST(WideView, ThirtyTwoBytesStopAtTheZeroUnitAfterThem) {
     ASSERT_FALSE(value.setValue(bytes, VALUE_LEN));
     const wchar_t *wide = value.getValueU8str();
     ASSERT_EQ(VALUE_LEN / kUnit, std::wcslen(wide));
-    EXPECT_EQ(static_cast<unsigned long>(wide[VALUE_LEN / kUnit - 1]),
+    EXPECT_EQ(unitValue(wide[VALUE_LEN / kUnit - 1]),
               unitsOf(std::string(reinterpret_cast<char *>(bytes), VALUE_LEN)).back());
 }
 
