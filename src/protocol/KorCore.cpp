@@ -26,14 +26,14 @@ bool KorCore::openPath(char const *path) {
     if (path == nullptr) {
         return true;
     }
-    const OpenStatus opened = connect(path);
+    const OpenStatus opened = connect(path, false);
     if (opened == OpenStatus::Unavailable || opened == OpenStatus::Busy) {
         std::fputs(kOpenRefused, stderr);
     }
     return opened != OpenStatus::Opened;
 }
 
-KorCore::OpenStatus KorCore::connect(const std::string &path) {
+KorCore::OpenStatus KorCore::connect(const std::string &path, bool giveUpWhenSilent) {
     CallGuard call(device.get());
     if (device->isOpen()) {
         return OpenStatus::AlreadyOpen;
@@ -52,9 +52,13 @@ KorCore::OpenStatus KorCore::connect(const std::string &path) {
         return OpenStatus::Busy;
     }
     // A failed read keeps the value of an earlier open (or the empty text).
+    // After one read that got no answer, the others would only wait out the
+    // bound each (about 7 s in all) when the caller asked not to.
     for (Attribute *identity :
          {&vendorName, &productName, &productRevision, &productSerial, &firmVersion}) {
-        service->readAttribute(identity);
+        if (service->read(*identity).status == AttributeStatus::NoAnswer && giveUpWhenSilent) {
+            break;
+        }
     }
     return OpenStatus::Opened;
 }

@@ -36,8 +36,11 @@ public:
         Unavailable,  // hidapi could not open the path (no such device, no access)
         Busy,         // another connection holds the device open
     };
-    // openPath without the failure message, saying why it failed.
-    OpenStatus connect(const std::string &path);
+    // openPath without the failure message, saying why it failed. Opened
+    // also when identity reads fail; with giveUpWhenSilent, the identity
+    // reads stop at the first that gets no answer, so a silent device costs
+    // one wait bound instead of five.
+    OpenStatus connect(const std::string &path, bool giveUpWhenSilent = true);
     // A fresh read of one identity text (ATT_VENDOR_NAME .. ATT_FIRM_VERSION),
     // saying how it ended; the text read at open is updated too.
     Outcome<std::string> identity(int attid);
