@@ -108,6 +108,16 @@ TEST_F(ConnectionLock, AGoneConnectionDoesNotHoldTheDevice) {
     EXPECT_FLOAT_EQ(5.0f, second.getVoltage());
 }
 
+// The quiet open stops reading identity texts at the first silent one (the
+// open of the module's interface reads all five whatever happens).
+TEST_F(ConnectionLock, QuietOpenGivesUpOnASilentDevice) {
+    const int dev = addDevice("DMM", "DM-1", "/dev/emu-m");
+    emu_set_mute(dev, 1);
+    Dmm quiet;
+    EXPECT_EQ(KorCore::OpenStatus::Opened, quiet.connect("/dev/emu-m"));
+    EXPECT_EQ(1u, requests(dev).size());
+}
+
 // On a path that is a file (a device node on a real system), a claim also
 // takes an advisory lock, which another holder of the file's lock (another
 // process, here another open file description) keeps it from getting.
