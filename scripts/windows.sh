@@ -27,19 +27,22 @@ cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORVANE_PYTHON=OFF -DPython_EXECUTABLE=/usr/bin/python3 \
-  "-DCMAKE_CROSSCOMPILING_EMULATOR=timeout;300;$wine" >/dev/null
+  "-DCMAKE_CROSSCOMPILING_EMULATOR=timeout;-k;10;300;$wine" >/dev/null
 cmake --build "$build" -j2
 
-# Every Wine run below is bounded. The first one creates the prefix, which
-# takes up to about a minute; a persistent server then saves each test
-# process the server's start.
+# Every Wine run is bounded. A persistent Wine server, started before the
+# prefix is made and stopped at the end, keeps Wine's own helper processes
+# (started by wineboot, with no terminal attached) alive for the whole run,
+# so no test process starts them with ctest's output pipe as their own. The
+# first run creates the prefix, which takes up to about a minute.
 mkdir -p "$WINEPREFIX"
-timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || {
-  echo "windows.sh: wineboot did not finish within 300 s" >&2; exit 1; }
-timeout 30 "$wineserver" -p >/dev/null 2>&1 || true
-stop_server() { timeout 30 "$wineserver" -k >/dev/null 2>&1 || true; }
+stop_server() { timeout -k 5 30 "$wineserver" -k >/dev/null 2>&1 || true; }
 trap stop_server EXIT
+timeout -k 5 30 "$wineserver" -p >/dev/null 2>&1 || true
+timeout -k 10 300 "$wine" wineboot --init </dev/null >/dev/null 2>&1 || {
+  echo "windows.sh: wineboot did not finish within 300 s" >&2; exit 1; }
 
 cd "$build"
-# Each test process runs under timeout too, in case Wine itself stalls.
+# Each test process runs under timeout too (killed 10 s after a TERM it
+# ignores), in case Wine itself stalls.
 ctest --output-on-failure --timeout 300 "$@"
