@@ -20,6 +20,7 @@ import _korvane as K
 import korvane
 import pykorvane_bench
 import threads_bench
+from timing import percentile, timed_loop
 from korvane_emu import Emulator
 
 CEILING_TPS = 1000.0
@@ -28,11 +29,6 @@ IDLE_GOAL_PERCENT = 1.0         # of one core, per idle connection
 IDLE_COUNTS = (1, 8, 32)
 THREAD_COUNTS = (1, 2, 4, 8)
 UNPLUGGED_GOAL_S = 0.005
-
-
-def percentile(samples, p):
-    ordered = sorted(samples)
-    return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
 
 
 def cpu_seconds():
@@ -57,23 +53,10 @@ def machine():
 def bench_voltage_loop(seconds):
     meter = korvane.Dmm()
     assert meter.open() is False, "the emulated DMM did not open"
-    for _ in range(200):  # warm-up
-        meter.getVoltage()
-    latencies = []
-    clock = time.perf_counter
-    end = clock() + seconds
-    start = clock()
-    while True:
-        t0 = clock()
-        value = meter.getVoltage()
-        t1 = clock()
-        latencies.append(t1 - t0)
-        if t1 >= end:
-            break
-    elapsed = clock() - start
+    rate, latencies, value = timed_loop(meter.getVoltage, seconds)
     assert value != -999.9 and abs(value - 5.0) < 1e-3, f"unexpected reading {value}"
     meter.close()
-    return len(latencies) / elapsed, latencies
+    return rate, latencies
 
 
 def bench_open(product, model_class, repeats):

@@ -17,19 +17,14 @@ emulated meter and prints that table::
         /usr/bin/python3 bench/pykorvane_bench.py
 """
 import argparse
-import time
 import timeit
 from typing import List, Optional, Tuple
 
 import korvane
 import pykorvane
+from timing import percentile, timed_loop
 
 CEILING_TPS = 1000.0  # one report each way per 1 ms USB frame
-
-
-def percentile(samples: List[float], p: float) -> float:
-    ordered = sorted(samples)
-    return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
 
 
 def bench_call_overhead(number: int = 200000) -> List[Tuple[str, float]]:
@@ -55,22 +50,9 @@ def bench_voltage_loop(seconds: float = 5.0, serial: Optional[str] = None) -> Tu
     latency of each reading in seconds). Opens the first meter, or the one
     with ``serial``."""
     with pykorvane.Dmm(serial=serial) as meter:
-        for _ in range(200):  # warm-up
-            meter.voltage
-        latencies = []
-        clock = time.perf_counter
-        end = clock() + seconds
-        start = clock()
-        while True:
-            t0 = clock()
-            value = meter.voltage
-            t1 = clock()
-            latencies.append(t1 - t0)
-            if t1 >= end:
-                break
-        elapsed = clock() - start
+        rate, latencies, value = timed_loop(lambda: meter.voltage, seconds)
     assert abs(value - 5.0) < 1e-3, f"unexpected reading {value}"
-    return len(latencies) / elapsed, latencies
+    return rate, latencies
 
 
 def rows(seconds: float = 5.0, number: int = 200000,

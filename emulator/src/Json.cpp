@@ -1,5 +1,7 @@
 #include "Json.h"
 
+#include "Utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -377,24 +379,6 @@ private:
         return code;
     }
 
-    static void appendUtf8(std::string &out, unsigned code) {
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | (code >> 6));
-            out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | (code >> 12));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | (code >> 18));
-            out += char(0x80 | ((code >> 12) & 0x3F));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
-    }
-
     std::string string() {
         ++pos_;  // the opening quote
         std::string out;
@@ -433,7 +417,7 @@ private:
                     } else if (code >= 0xDC00 && code < 0xE000) {
                         fail("unpaired surrogate");
                     }
-                    appendUtf8(out, code);
+                    emu::appendUtf8(out, code);
                     break;
                 }
                 default: --pos_; fail("unknown escape");

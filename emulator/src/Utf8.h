@@ -11,6 +11,8 @@ namespace emu {
 std::wstring wideFromUtf8(const std::string &text);
 // Characters that are not Unicode scalar values become U+FFFD.
 std::string utf8FromWide(const std::wstring &text);
+// Appends the UTF-8 bytes of one code point (0 to 0x10FFFF).
+void appendUtf8(std::string &out, char32_t code);
 
 }  // namespace emu
 
