@@ -14,21 +14,23 @@ I2C_TARGET, I2C_REG, I2C_DATA2 = 0x1400, 0x1401, 0x1403
 PORTS = 0x8000
 
 
-@pytest.fixture
-def board(emu):
-    """An opened pykorvane.Vanta and its emulated device, the open's traffic cleared."""
-    dev = emu.add("Vanta", serial="VT-0001")
-    with pk.Vanta() as model:
+def opened_model(emu, model_class, product, serial):
+    """An opened pykorvane model and its emulated device, the open's traffic
+    cleared; closed after the test."""
+    dev = emu.add(product, serial=serial)
+    with model_class() as model:
         dev.clear_log()
         yield model, dev
+
+
+@pytest.fixture
+def board(emu):
+    yield from opened_model(emu, pk.Vanta, "Vanta", "VT-0001")
 
 
 @pytest.fixture
 def hub(emu):
-    dev = emu.add("Brondel HUB", serial="BH-0001")
-    with pk.Brondel() as model:
-        dev.clear_log()
-        yield model, dev
+    yield from opened_model(emu, pk.Brondel, "Brondel HUB", "BH-0001")
 
 
 # --- finding and opening ----------------------------------------------------
