@@ -29,6 +29,7 @@ from .common import (
     add_selection,
     attached,
     finish,
+    interrupts_noted,
     model_type,
     opened,
     print_json,
@@ -116,7 +117,8 @@ def main(argv: Optional[List[str]] = None) -> int:
     except SystemExit as done:  # --help, --version
         return done.code if isinstance(done.code, int) else EXIT_OK
     try:
-        code = args.run(args)
+        with interrupts_noted():
+            code = args.run(args)
     except UsageError as error:  # arguments that only make sense together
         print(error, file=sys.stderr)
         return EXIT_USAGE

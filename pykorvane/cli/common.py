@@ -300,6 +300,37 @@ def reading(value: float) -> float:
 
 # ---------------------------------------------------------------- time
 
+class _Interrupts:
+    """Ctrl-C seen while a command runs. Python turns SIGINT into
+    KeyboardInterrupt wherever the main thread happens to be, a finalizer
+    included, where the exception is printed and dropped; the repeating
+    commands look at this flag at every sample, so a Ctrl-C is never lost."""
+
+    seen = threading.Event()
+
+
+@contextlib.contextmanager
+def interrupts_noted() -> Iterator[None]:
+    """SIGINT raises KeyboardInterrupt as usual and is also noted for
+    schedule(); the previous handler comes back afterwards. Only the main
+    thread receives signals; elsewhere the block runs unchanged."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+
+    def note(number: int, frame: Any) -> None:
+        _Interrupts.seen.set()
+        raise KeyboardInterrupt
+
+    _Interrupts.seen.clear()
+    previous = signal.signal(signal.SIGINT, note)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+        _Interrupts.seen.clear()
+
+
 def schedule(interval: Optional[float], count: Optional[int], duration: Optional[float],
              start: Optional[float] = None, clock: Callable[[], float] = time.monotonic,
              sleep: Callable[[float], None] = time.sleep) -> Iterator[tuple]:
@@ -321,6 +352,8 @@ def schedule(interval: Optional[float], count: Optional[int], duration: Optional
         start = clock()
     slot, number, missed = 0, 0, 0
     while count is None or number < count:
+        if _Interrupts.seen.is_set():
+            raise KeyboardInterrupt
         due = slot * interval
         now = clock() - start
         if now > due + interval:
