@@ -8,10 +8,10 @@ member returns is what it returns and the typed example runs; and calls the
 module refuses at run time are refused by mypy with the stub too.
 """
 import ast
-import importlib.util
 import os
 import pathlib
 import re
+import runpy
 import subprocess
 import sys
 
@@ -179,10 +179,8 @@ def test_the_type_test_tells_types_apart(value, annotation, expected):
 def test_typed_example_runs(emu, capsys, devices, status, failures):
     for product, serial in devices:
         emu.add(product, serial=serial)
-    spec = importlib.util.spec_from_file_location("typed_use", EXAMPLE)
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
-    assert example.main() == status
+    example = runpy.run_path(str(EXAMPLE), run_name="typed_use")
+    assert example["main"]() == status
     lines = capsys.readouterr().out.splitlines()
     assert lines[0] == "attached: " + ", ".join(product for product, _ in devices)
     assert "Vanta VT-0001" in lines and "pin 5 high: True, levels 0x00000020" in lines
