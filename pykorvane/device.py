@@ -2,11 +2,16 @@
 context management and the identity texts."""
 from __future__ import annotations
 
-from typing import Any, ClassVar, Optional, Self
+from typing import TYPE_CHECKING, Any, ClassVar, Optional
 
 from . import _args, _core
 from .discovery import DeviceInfo, devices
 from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, check
+
+# typing.Self exists from Python 3.11 on; the annotations are never evaluated
+# (postponed), so only type checkers import it, from typing_extensions.
+if TYPE_CHECKING:
+    from typing_extensions import Self
 
 __all__ = ["Device"]
 
