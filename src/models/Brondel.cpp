@@ -54,17 +54,9 @@ bool Brondel::disableUsbPort(uint32_t port) {
     return writePortMask(block_io::withBit(portControl.getValueUint32(), port - 1, false));
 }
 
-uint32_t Brondel::getUsbPortStatus() {
-    CallGuard call(link());
-    return block_io::read(service.get(), &portControl) ? 1 : 0;
-}
+uint32_t Brondel::getUsbPortStatus() { return portMask().ok() ? 0 : 1; }
 
-// The cache takes the mask before the write, whether or not it succeeds.
-bool Brondel::writePortMask(uint32_t mask) {
-    CallGuard call(link());
-    portControl.setValue(mask);
-    return block_io::write(service.get(), portControl);
-}
+bool Brondel::writePortMask(uint32_t mask) { return !setPortMask(mask).ok(); }
 
 Outcome<uint32_t> Brondel::portMask() {
     CallGuard call(link());
@@ -73,6 +65,7 @@ Outcome<uint32_t> Brondel::portMask() {
                      : Outcome<uint32_t>::failed(done);
 }
 
+// The cache takes the mask before the write, whether or not it succeeds.
 AttributeResult Brondel::setPortMask(uint32_t mask) {
     CallGuard call(link());
     portControl.setValue(mask);
