@@ -17,37 +17,13 @@ GpioHw::GpioHw(KorService *service, int base)
 
 GpioHw::~GpioHw() = default;
 
-// Pull-up is written before the direction, so an input never floats with the
-// wrong pull while it is being switched over. Pull-down is refused after the
-// two reads, as the block has always done; setMode offers it.
+// Pull-down is refused after the two reads, as the block has always done;
+// setMode offers it.
 bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
     if (pin >= kPins) {
         return true;  // no such pin: nothing done is a failure
     }
-    // The whole read-modify-write holds the call lock, so another thread's
-    // change to another pin is not lost in between.
-    CallGuard call(link());
-    Attribute &inoutMode = attributes[ATT_GPIO_INOUT_MODE];
-    Attribute &pullUp = attributes[ATT_GPIO_PULL_UP];
-    if (block_io::read(service, &inoutMode)) {
-        return true;
-    }
-    const bool input = mode != OUTPUT_PIN;
-    if (input) {
-        if (block_io::read(service, &pullUp)) {
-            return true;
-        }
-        if (mode != INPUT_PIN && mode != INPUT_PULLUP_PIN) {
-            return true;  // pull-down is not offered
-        }
-        const uint32_t pulls =
-            block_io::withBit(pullUp.getValueUint32(), pin, mode == INPUT_PULLUP_PIN);
-        if (!writeMask(service, pullUp, pulls).ok()) {
-            return true;
-        }
-    }
-    return !writeMask(service, inoutMode, block_io::withBit(inoutMode.getValueUint32(), pin, input))
-                .ok();
+    return !applyMode(pin, mode, false).ok();
 }
 
 bool GpioHw::write(uint32_t value) { return !setLevels(value).ok(); }
@@ -57,15 +33,12 @@ uint32_t GpioHw::read() {
     return read.ok() ? read.value : 0xFFFFFFFF;
 }
 
+// A failed read still lets the write go on from the cached levels.
 bool GpioHw::digitalWrite(uint8_t pin, bool value) {
     if (pin >= kPins) {
         return true;
     }
-    CallGuard call(link());
-    Attribute &levels = attributes[ATT_GPIO_RW];
-    // A failed read still lets the write go on from the cached levels.
-    block_io::read(service, &levels);
-    return !writeMask(service, levels, block_io::withBit(levels.getValueUint32(), pin, value)).ok();
+    return !applyLevel(pin, value, false).ok();
 }
 
 // Also true when the level cannot be read.
@@ -74,12 +47,21 @@ bool GpioHw::digitalRead(uint8_t pin) {
     return !read.ok() || read.value;
 }
 
-// Pulls: pull-up and pull-down masks are both written, each pin's bit set
-// for its own pull only, before the direction.
 AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
     if (pin >= kPins || mode < OUTPUT_PIN || mode > INPUT_PULLDOWN_PIN) {
         return block_io::badArgument();
     }
+    return applyMode(pin, mode, true);
+}
+
+// Pulls are written before the direction, so an input never floats with the
+// wrong pull while it is being switched over: the pull-up mask, then (when
+// withPullDown) the pull-down mask, each pin's bit set for its own pull only.
+// Without withPullDown, a mode other than output, input and input with
+// pull-up is refused once the pull-up mask has been read. The whole
+// read-modify-write holds the call lock, so another thread's change to
+// another pin is not lost in between.
+AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) {
     CallGuard call(link());
     Attribute &inoutMode = attributes[ATT_GPIO_INOUT_MODE];
     AttributeResult done = block_io::readStatus(service, inoutMode);
@@ -89,10 +71,16 @@ AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
     const bool input = mode != OUTPUT_PIN;
     if (input) {
         for (int pull : {ATT_GPIO_PULL_UP, ATT_GPIO_PULL_DOWN}) {
+            if (pull == ATT_GPIO_PULL_DOWN && !withPullDown) {
+                break;
+            }
             Attribute &mask = attributes[pull];
             done = block_io::readStatus(service, mask);
             if (!done.ok()) {
                 return done;
+            }
+            if (!withPullDown && mode != INPUT_PIN && mode != INPUT_PULLUP_PIN) {
+                return block_io::badArgument();
             }
             const bool wanted = (pull == ATT_GPIO_PULL_UP && mode == INPUT_PULLUP_PIN) ||
                                 (pull == ATT_GPIO_PULL_DOWN && mode == INPUT_PULLDOWN_PIN);
@@ -127,10 +115,17 @@ AttributeResult GpioHw::setLevel(uint8_t pin, bool high) {
     if (pin >= kPins) {
         return block_io::badArgument();
     }
+    return applyLevel(pin, high, true);
+}
+
+// Reads the levels, then writes them back with pin's bit set to high; a
+// failed read ends it there when stopOnFailedRead, otherwise the write goes
+// on from the cached levels.
+AttributeResult GpioHw::applyLevel(uint8_t pin, bool high, bool stopOnFailedRead) {
     CallGuard call(link());
     Attribute &levels = attributes[ATT_GPIO_RW];
     const AttributeResult done = block_io::readStatus(service, levels);
-    if (!done.ok()) {
+    if (!done.ok() && stopOnFailedRead) {
         return done;
     }
     return writeMask(service, levels, block_io::withBit(levels.getValueUint32(), pin, high));

@@ -40,6 +40,11 @@ public:
 private:
     static const int kAttributes = ATT_GPIO_RW + 1;
 
+    // The work of pinMode and setMode (withPullDown), and of digitalWrite and
+    // setLevel (stopOnFailedRead), after their argument checks.
+    AttributeResult applyMode(uint8_t pin, PinMode mode, bool withPullDown);
+    AttributeResult applyLevel(uint8_t pin, bool high, bool stopOnFailedRead);
+
     KorService *service;
     // Indexed by AttGpioHw: direction, pull-up, pull-down and level masks.
     std::array<Attribute, kAttributes> attributes;
