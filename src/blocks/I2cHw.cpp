@@ -12,12 +12,8 @@ I2cHw::I2cHw(KorService *service, int base)
 
 I2cHw::~I2cHw() = default;
 
-bool I2cHw::setI2cDeviceAddr(uint8_t addr) {
-    CallGuard call(link());
-    Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
-    target.setValue(addr);
-    return block_io::write(service, target);
-}
+// Any address is sent, 0x80 and above included, as the block has always done.
+bool I2cHw::setI2cDeviceAddr(uint8_t addr) { return !sendTarget(addr).ok(); }
 
 bool I2cHw::write2byte(uint8_t reg, uint16_t value) {
     return !writeRegister(reg, value, kRegisterBytes).ok();
@@ -32,6 +28,10 @@ AttributeResult I2cHw::setTarget(uint8_t address) {
     if (address > kLastAddress) {
         return block_io::badArgument();
     }
+    return sendTarget(address);
+}
+
+AttributeResult I2cHw::sendTarget(uint8_t address) {
     CallGuard call(link());
     Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
     target.setValue(address);

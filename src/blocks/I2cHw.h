@@ -43,6 +43,9 @@ public:
 private:
     static const int kAttributes = 6;
 
+    // Sets the bridge's target address, unchecked.
+    AttributeResult sendTarget(uint8_t address);
+
     KorService *service;
     // Indexed by AttI2cHw: device address, register address, 1- to 4-byte data.
     std::array<Attribute, kAttributes> attributes;
