@@ -35,19 +35,6 @@ inline AttributeResult writeStatus(KorService *service, const Attribute &attribu
                               : service->write(attribute);
 }
 
-// The same as flags: true on failure.
-inline bool read(KorService *service, Attribute *attribute) {
-    return !readStatus(service, *attribute).ok();
-}
-
-inline bool readZeroed(KorService *service, Attribute *attribute, uint8_t width) {
-    return !readZeroedStatus(service, *attribute, width).ok();
-}
-
-inline bool write(KorService *service, const Attribute &attribute) {
-    return !writeStatus(service, attribute).ok();
-}
-
 // An argument refused before anything was sent.
 inline AttributeResult badArgument() { return AttributeResult{AttributeStatus::BadArgument, 0}; }
 
