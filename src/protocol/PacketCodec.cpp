@@ -32,11 +32,6 @@ size_t encodeRead(uint16_t attid, uint8_t *out) {
     return kRequestHeaderLen;
 }
 
-void frame(const uint8_t *packet, size_t len, uint8_t report[BUF_LEN]) {
-    std::memset(report, 0, BUF_LEN);
-    std::memcpy(report + 1, packet, len);
-}
-
 bool isNotification(const uint8_t *received) { return received[1] == EVT_NOTIFY; }
 
 bool isWriteOk(const uint8_t *received) {

@@ -1,6 +1,7 @@
-// Byte layouts of the attribute protocol: request encoding, report framing
-// and the acceptance rules for answers. Attribute ids travel most significant
-// byte first; values least significant byte first.
+// Byte layouts of the attribute protocol: request encoding and the
+// acceptance rules for answers (KorDevice frames requests into reports).
+// Attribute ids travel most significant byte first; values least significant
+// byte first.
 #ifndef KORVANE_PACKETCODEC_H
 #define KORVANE_PACKETCODEC_H
 
@@ -22,9 +23,6 @@ constexpr uint8_t kAnswerHeaderLen = 3;
 size_t encodeWrite(const Attribute &attribute, uint8_t *out);
 // Writes the 4-byte value-read request for attid into out.
 size_t encodeRead(uint16_t attid, uint8_t *out);
-// Frames a packet of len bytes (at most 64) into a 65-byte report whose
-// byte 0 is the report number 0 and whose padding is zero.
-void frame(const uint8_t *packet, size_t len, uint8_t report[BUF_LEN]);
 
 bool isNotification(const uint8_t *received);
 // True when a received packet confirms a value write.

@@ -1,7 +1,6 @@
 #include "KorDevice.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include <hidapi.h>
 
@@ -91,9 +90,8 @@ bool KorDevice::write(uint8_t *data, uint8_t length) {
     if (handle == nullptr || gone || data == nullptr || length > BUF_LEN - 1) {
         return true;
     }
-    // Report number 0, the packet, then zero padding to the full report.
-    uint8_t report[BUF_LEN] = {};
-    std::memcpy(report + 1, data, length);
+    uint8_t report[BUF_LEN];
+    frameReport(data, length, report);
     if (hid_write(handle, report, BUF_LEN) < 0) {
         // hidraw fails a write only when the device is gone (or the node
         // broken): from now on the link is not open and calls fail at once.

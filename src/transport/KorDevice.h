@@ -2,7 +2,9 @@
 #ifndef KORVANE_KORDEVICE_H
 #define KORVANE_KORDEVICE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 
@@ -41,6 +43,14 @@ public:
     int read(uint8_t *data);
 
 #ifndef SWIG
+    // Frames a packet of len bytes (at most BUF_LEN - 1) into a report as
+    // write() sends it: byte 0 is the report number 0, the packet follows and
+    // zero padding fills the rest.
+    static void frameReport(const uint8_t *packet, size_t len, uint8_t report[BUF_LEN]) {
+        std::memset(report, 0, BUF_LEN);
+        std::memcpy(report + 1, packet, len);
+    }
+
     // True from a failed read or write until the link is closed or opened
     // again: the device went away.
     bool isGone();

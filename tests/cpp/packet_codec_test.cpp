@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "KorDevice.h"
 #include "PacketCodec.h"
 
 namespace {
@@ -50,7 +51,7 @@ TEST(PacketCodec, FrameStartsWithReportNumberAndPadsWithZero) {
     uint8_t report[BUF_LEN];
     std::fill(report, report + BUF_LEN, 0xEE);
     const uint8_t request[] = {0x04, 0x13, 0x81, 0x01};
-    packet::frame(request, sizeof request, report);
+    KorDevice::frameReport(request, sizeof request, report);
     Bytes expected(BUF_LEN, 0);
     std::copy(request, request + 4, expected.begin() + 1);
     EXPECT_EQ(expected, Bytes(report, report + BUF_LEN));

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "Attribute.h"
+#include "KorDevice.h"
 #include "PacketCodec.h"
 #include "korPacket.h"
 
@@ -101,7 +102,7 @@ void requestEncoding(const uint8_t *data, size_t size) {
 
     uint8_t report[BUF_LEN];
     std::memset(report, 0xCC, sizeof report);
-    packet::frame(out, len, report);
+    KorDevice::frameReport(out, len, report);
     check(report[0] == 0 && std::memcmp(report + 1, out, len) == 0);
     for (size_t i = len + 1; i < sizeof report; ++i)
         check(report[i] == 0);
