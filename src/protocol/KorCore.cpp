@@ -1,13 +1,7 @@
 #include "KorCore.h"
 
-#include <cstdio>
-
 #include "CallGuard.h"
 #include "KorDeviceManager.h"
-
-namespace {
-const char kOpenRefused[] = "[ERR] Unable to open device\n";
-}
 
 KorCore::KorCore()
     : device(new KorDevice()),
@@ -27,9 +21,7 @@ bool KorCore::openPath(char const *path) {
         return true;
     }
     const OpenStatus opened = connect(path, false);
-    if (opened == OpenStatus::Unavailable || opened == OpenStatus::Busy) {
-        std::fputs(kOpenRefused, stderr);
-    }
+    KorDevice::reportFailure(opened == OpenStatus::Unavailable || opened == OpenStatus::Busy);
     return opened != OpenStatus::Opened;
 }
 

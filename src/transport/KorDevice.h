@@ -26,6 +26,9 @@ public:
 #ifndef SWIG
     // open(path) without the message on failure.
     bool openSilently(char const *path);
+    // Prints the open failure message above when failed; returns failed.
+    // Connections print it for their own open failures too.
+    static bool reportFailure(bool failed);
 #endif
 
     // False once closed, and once hidapi reported the device gone.
@@ -74,8 +77,6 @@ private:
     KorDevice(const KorDevice &) = delete;
     KorDevice &operator=(const KorDevice &) = delete;
     bool adoptHandle(hid_device *opened);
-    // Prints the open failure message when failed; returns failed.
-    static bool reportFailure(bool failed);
     void releaseHandle();
 
     hid_device *handle;
