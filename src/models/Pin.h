@@ -19,7 +19,6 @@ public:
 private:
     Vanta *board;
     uint8_t pin;
-    PinMode pinMode;
 };
 
 #endif
