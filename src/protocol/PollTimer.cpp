@@ -20,9 +20,11 @@ using std::chrono::steady_clock;
 
 #ifndef _WIN32
 
-PollTimer::PollTimer() : timerKind(Kind::Sleep), timer(nullptr) {}
+PollTimer::PollTimer() : timer(nullptr) {}
 
 PollTimer::~PollTimer() = default;
+
+PollTimer::Kind PollTimer::kind() const { return Kind::Sleep; }
 
 void PollTimer::sleepUntil(steady_clock::time_point deadline) {
     // Sleep until the deadline, again for the remainder if woken early.
@@ -33,12 +35,11 @@ void PollTimer::sleepUntil(steady_clock::time_point deadline) {
 
 #else
 
-PollTimer::PollTimer() : timerKind(Kind::HighResolutionTimer), timer(nullptr) {
+PollTimer::PollTimer() : timer(nullptr) {
     timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                    TIMER_MODIFY_STATE | SYNCHRONIZE);
     if (timer == nullptr) {
         // Before Windows 10 1803 the flag is refused (invalid parameter).
-        timerKind = Kind::SystemPeriod1ms;
         timeBeginPeriod(1);
     }
 }
@@ -49,6 +50,12 @@ PollTimer::~PollTimer() {
     } else {
         timeEndPeriod(1);
     }
+}
+
+// Without the waitable timer (refused, or failed since), the system period
+// is 1 ms.
+PollTimer::Kind PollTimer::kind() const {
+    return timer != nullptr ? Kind::HighResolutionTimer : Kind::SystemPeriod1ms;
 }
 
 void PollTimer::sleepUntil(steady_clock::time_point deadline) {
@@ -70,7 +77,6 @@ void PollTimer::sleepUntil(steady_clock::time_point deadline) {
             // system resolution.
             CloseHandle(timer);
             timer = nullptr;
-            timerKind = Kind::SystemPeriod1ms;
             timeBeginPeriod(1);
         }
         std::this_thread::sleep_until(deadline);

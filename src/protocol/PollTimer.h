@@ -33,10 +33,9 @@ public:
     // already has), never before it.
     void sleepUntil(std::chrono::steady_clock::time_point deadline);
 
-    Kind kind() const { return timerKind; }
+    Kind kind() const;
 
 private:
-    Kind timerKind;
     // Windows: the waitable timer's HANDLE (null without one).
     void *timer;
 };
