@@ -105,7 +105,6 @@ AttributeResult KorService::read(Attribute &attribute) {
 }
 
 AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPacket &answer) {
-    std::lock_guard<std::mutex> lock(transactionMutex);
     if (device == nullptr || !device->isOpen()) {
         return device != nullptr && device->isGone() ? AttributeStatus::Gone
                                                      : AttributeStatus::NotOpen;
@@ -123,7 +122,7 @@ AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPack
         awaitingAnswer.store(false);
         return AttributeStatus::Gone;
     }
-    const bool answered = queue.pop(answer, kor_service::kAnswerTimeout);
+    const bool answered = awaitAnswer(answer);
     awaitingAnswer.store(false);
     if (answered) {
         return AttributeStatus::Ok;
@@ -135,6 +134,26 @@ AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPack
     lateAnswerLink = link;
     lateAnswerDeadline = steady_clock::now() + kor_service::kLateAnswerGrace;
     return AttributeStatus::NoAnswer;
+}
+
+// An interrupt means a read on the link failed. The receive thread may have
+// made that read before this link was opened again, so an interrupt ends
+// the wait only once the link is really gone; while the device is gone, the
+// receive thread interrupts again at every poll.
+bool KorService::awaitAnswer(korPacket &answer) {
+    const steady_clock::time_point until = steady_clock::now() + kor_service::kAnswerTimeout;
+    for (;;) {
+        const steady_clock::duration left = until - steady_clock::now();
+        if (left <= steady_clock::duration::zero()) {
+            return false;
+        }
+        if (queue.pop(answer, std::chrono::ceil<std::chrono::milliseconds>(left))) {
+            return true;
+        }
+        if (!device->isOpen()) {
+            return false;
+        }
+    }
 }
 
 // Answers carry no attribute id, so the answer of an expired request that

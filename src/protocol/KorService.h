@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 #include "Attribute.h"
@@ -41,6 +40,9 @@ private:
     // Sends request and takes the next queued answer: Ok, or why no answer
     // came (NotOpen, NoAnswer within the wait bound, Gone).
     AttributeStatus transact(const uint8_t *request, size_t len, korPacket &answer);
+    // Waits up to the wait bound for the answer; false if none came or the
+    // link went away meanwhile.
+    bool awaitAnswer(korPacket &answer);
     // Drops an answer that may still belong to a request whose wait expired.
     void discardLateAnswer();
 
@@ -50,12 +52,12 @@ private:
     // meanwhile, the receive thread interrupts the wait.
     std::atomic<bool> awaitingAnswer;
     PacketQueue queue;
-    // One transaction at a time: an answer is paired with its request only
-    // by arrival order, so two overlapping transactions could swap answers.
-    std::mutex transactionMutex;
     // Set when a wait for an answer expired: the late answer may still
-    // arrive, so the next transaction drops it before it sends. Guarded by
-    // transactionMutex, like lateAnswerDeadline.
+    // arrive, so the next transaction drops it before it sends. Like
+    // lateAnswerDeadline and lateAnswerLink, guarded by the link's call
+    // lock, which read() and write() hold: that also keeps transactions one
+    // at a time, since an answer is paired with its request only by arrival
+    // order.
     bool answerMayBeLate;
     // Until when an answer that arrives is taken as that late answer.
     std::chrono::steady_clock::time_point lateAnswerDeadline;
