@@ -80,15 +80,16 @@ def _borrowing(borrower, lender):
 %enddef
 /* Assigning a whole block (vanta.gpiohw = other_block) copies the source's
  * service pointer and attribute values into the model's block. The copy
- * holds the call locks of both connections, so that it never meets a call
- * in progress on either. The receiving model's proxy keeps what keeps the
+ * holds the call locks of both blocks' connections (the one the model's
+ * block talks through now, which an earlier assignment may have made
+ * another model's), so that it never meets a call in progress on either. The receiving model's proxy keeps what keeps the
  * source's service alive, for as long as it holds the copy. */
 %{
 #include "CallGuard.h"
 %}
 %typemap(memberin) GpioHw, AdcHw, I2cHw {
   if (arg1) {
-    CallGuard korvane_both(arg1->link(), $input->link());
+    CallGuard korvane_both($1.link(), $input->link());
     $1 = *$input;
   }
 }
@@ -237,14 +238,7 @@ public:
   int value();
 };
 
-/* Blocks. Copies (the models' member setters assign whole blocks) are not
- * published as functions of their own. */
-%ignore AdcHw::AdcHw(const AdcHw &);
-%ignore AdcHw::operator=;
-%ignore GpioHw::GpioHw(const GpioHw &);
-%ignore GpioHw::operator=;
-%ignore I2cHw::I2cHw(const I2cHw &);
-%ignore I2cHw::operator=;
+/* Blocks. */
 %include "AdcHw.h"
 %include "GpioHw.h"
 %include "I2cHw.h"
