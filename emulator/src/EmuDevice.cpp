@@ -2,11 +2,29 @@
 
 #include <algorithm>
 
+#include "Utf8.h"
+
 namespace emu {
 
 EmuDevice::EmuDevice(std::unique_ptr<FirmwareModel> firmware, UsbIdentity usb) {
     state_.firmware = std::move(firmware);
     state_.usb = std::move(usb);
+}
+
+std::shared_ptr<EmuDevice> EmuDevice::create(const std::string &model,
+                                             const std::optional<std::string> &serial,
+                                             const std::optional<std::string> &path,
+                                             size_t index) {
+    auto firmware = FirmwareModel::create(model, serial.value_or(""));
+    if (!firmware)
+        return nullptr;
+    UsbIdentity usb;
+    usb.path = path.value_or("/dev/emu-hidraw" + std::to_string(index));
+    if (serial)
+        usb.serial = wideFromUtf8(*serial);
+    usb.product = wideFromUtf8(model);
+    usb.manufacturer = L"Korvane Emulated";
+    return std::make_shared<EmuDevice>(std::move(firmware), std::move(usb));
 }
 
 void EmuDevice::listInterfaces(uint16_t vendorId, uint16_t productId,

@@ -19,6 +19,9 @@
 
 namespace emu {
 
+// The most HID interfaces a device may list.
+constexpr int kMaxInterfaces = 16;
+
 struct UsbIdentity {
     std::string path;
     uint16_t vendorId = 0x04D8;
@@ -57,6 +60,14 @@ class EmuDevice {
 public:
     EmuDevice(std::unique_ptr<FirmwareModel> firmware, UsbIdentity usb);
     EmuDevice(const EmuDevice &) = delete;
+    // A device of this model as emu_add_device makes it: the serial number
+    // (if any) in both firmware and USB identity, the path given or
+    // /dev/emu-hidraw<index>, the model's name as product, "Korvane
+    // Emulated" as manufacturer. Null for an unknown model.
+    static std::shared_ptr<EmuDevice> create(const std::string &model,
+                                             const std::optional<std::string> &serial,
+                                             const std::optional<std::string> &path,
+                                             size_t index);
     EmuDevice &operator=(const EmuDevice &) = delete;
 
     // Appends the interfaces of a plugged device matching the ids (0 = any).

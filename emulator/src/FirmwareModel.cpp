@@ -159,7 +159,8 @@ void FirmwareModel::loadState(json::Fields &f) {
                                   " serves this attribute itself");
             loaded[attid] = json::parseHexBytes(value.asString(at + "." + key), at + "." + key);
             if (loaded[attid].size() > kMaxAnswerValue)
-                throw json::Error(at + "." + key + ": longer than 60 bytes");
+                throw json::Error(at + "." + key + ": longer than " +
+                                  std::to_string(kMaxAnswerValue) + " bytes");
         }
         plain_.swap(loaded);
     }

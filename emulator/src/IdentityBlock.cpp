@@ -1,5 +1,7 @@
 #include "IdentityBlock.h"
 
+#include "Protocol.h"
+
 namespace emu {
 
 namespace {
@@ -58,8 +60,8 @@ void IdentityBlock::loadState(const json::Value &state, const std::string &where
             loaded[i] = json::parseHexBytes(hex->asString(f.at("hex")), f.at("hex"));
             f.finish();
         }
-        if (loaded[i].size() > 60)
-            throw json::Error(at + ": longer than 60 bytes");
+        if (loaded[i].size() > kMaxAnswerValue)
+            throw json::Error(at + ": longer than " + std::to_string(kMaxAnswerValue) + " bytes");
     }
     texts_ = loaded;
 }

@@ -63,12 +63,6 @@ namespace {
 }
 }  // namespace
 
-bool Value::asBool(const std::string &where) const {
-    if (type_ != Type::Bool)
-        expected(where, "true or false");
-    return bool_;
-}
-
 double Value::asNumber(const std::string &where) const {
     if (type_ != Type::Number)
         expected(where, "a number");

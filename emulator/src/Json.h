@@ -50,7 +50,6 @@ public:
     Value &set(std::string key, Value v);
 
     // Reading; each throws Error naming `where` when the type differs.
-    bool asBool(const std::string &where) const;
     double asNumber(const std::string &where) const;
     // A number read as a single-precision float straight from its text, so
     // that what single() wrote reads back as the very same float.
@@ -74,8 +73,6 @@ private:
     friend void writeValue(std::string &out, const Value &v, int indent);
     friend class Parser;
 };
-
-class Parser;
 
 // The document as text, indented by two spaces per level, ending in a newline.
 std::string write(const Value &v);

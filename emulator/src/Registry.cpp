@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Json.h"
 #include "StateFile.h"
-#include "Utf8.h"
 
 namespace emu {
 
@@ -23,18 +21,13 @@ Registry &Registry::instance() {
 }
 
 int Registry::add(const std::string &model, const char *serial, const char *path) {
-    auto firmware = FirmwareModel::create(model, serial ? serial : "");
-    if (!firmware)
-        return -1;
+    const auto text = [](const char *s) { return s ? std::optional<std::string>(s) : std::nullopt; };
     std::lock_guard<std::mutex> lock(mutex_);
     const int id = int(devices_.size());
-    UsbIdentity usb;
-    usb.path = path ? path : "/dev/emu-hidraw" + std::to_string(id);
-    if (serial)
-        usb.serial = wideFromUtf8(serial);
-    usb.product = wideFromUtf8(model);
-    usb.manufacturer = L"Korvane Emulated";
-    devices_.push_back(std::make_shared<EmuDevice>(std::move(firmware), std::move(usb)));
+    auto device = EmuDevice::create(model, text(serial), text(path), size_t(id));
+    if (!device)
+        return -1;
+    devices_.push_back(std::move(device));
     return id;
 }
 
@@ -55,16 +48,7 @@ int Registry::count() const {
     return int(devices_.size());
 }
 
-void Registry::reset() {
-    std::vector<std::shared_ptr<EmuDevice>> removed;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        removed.swap(devices_);
-    }
-    for (const auto &device : removed)
-        device->retire();  // open handles stay valid objects, but dead
-    lastError = nullptr;
-}
+void Registry::reset() { replace({}); }
 
 void Registry::replace(std::vector<std::shared_ptr<EmuDevice>> devices) {
     {
@@ -80,47 +64,33 @@ void Registry::replace(std::vector<std::shared_ptr<EmuDevice>> devices) {
 // or `env` that has the library preloaded but never calls it leaves the
 // file to the programs it runs.
 void Registry::startFromStateFile(const std::string &path) {
-    std::string text, error;
-    bool missing = false;
-    if (!readStateFile(path, text, missing, error)) {
-        if (missing) {
-            addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
-            statePath_ = path;
-            std::atexit(saveAtExit);
-            return;
-        }
-        std::fprintf(stderr,
-                     "korvane-emu: cannot read the state file %s: %s; starting from the default "
-                     "devices, the file is left as it is\n",
-                     path.c_str(), error.c_str());
-        addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
-        return;
-    }
+    bool missing = false, loaded = false;
     try {
-        devices_ = devicesFromState(text);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr,
-                     "korvane-emu: the state file %s is not valid: %s; starting from the default "
-                     "devices, the file is left as it is\n",
-                     path.c_str(), e.what());
-        addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
-        return;
+        replace(loadStateFile(path, missing));
+        loaded = true;
+    } catch (const StateFileError &e) {
+        const std::string fault = e.unreadable ? "cannot read the state file " + path
+                                               : "the state file " + path + " is not valid";
+        if (!missing)
+            std::fprintf(stderr,
+                         "korvane-emu: %s: %s; starting from the default devices, the file is left "
+                         "as it is\n",
+                         fault.c_str(), e.reason.c_str());
     }
-    statePath_ = path;
-    std::atexit(saveAtExit);
+    if (!loaded)
+        addConfiguredDevices(std::getenv("KORVANE_EMU_DEVICES"));
+    if (loaded || missing) {
+        statePath_ = path;
+        std::atexit(saveAtExit);
+    }
 }
 
 void Registry::saveAtExit() {
     Registry &r = instance();
     std::string error;
-    try {
-        if (writeStateFile(r.statePath_, stateText(r.all()), error))
-            return;
-    } catch (const std::exception &e) {
-        error = e.what();
-    }
-    std::fprintf(stderr, "korvane-emu: cannot save the state file %s: %s\n", r.statePath_.c_str(),
-                 error.c_str());
+    if (!saveStateFile(r.statePath_, r.all(), error))
+        std::fprintf(stderr, "korvane-emu: cannot save the state file %s: %s\n",
+                     r.statePath_.c_str(), error.c_str());
 }
 
 // "MODEL[:SERIAL[:PATH]]" entries separated by ';'. An empty serial means

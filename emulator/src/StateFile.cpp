@@ -70,42 +70,36 @@ std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std
     if (!modelValue)
         throw json::Error(f.at("model") + ": missing");
     const std::string &model = modelValue->asString(f.at("model"));
-
-    UsbIdentity usb;
-    usb.path = "/dev/emu-hidraw" + std::to_string(index);
-    if (const json::Value *path = f.get("path"))
-        usb.path = path->asString(f.at("path"));
-    std::string serial;
-    if (const json::Value *v = f.get("serial")) {
-        usb.serial = optionalText(*v, f.at("serial"));
-        if (usb.serial)
-            serial = v->asString(f.at("serial"));
-    }
-    auto firmware = FirmwareModel::create(model, serial);
-    if (!firmware)
+    std::optional<std::string> path, serial;
+    if (const json::Value *v = f.get("path"))
+        path = v->asString(f.at("path"));
+    if (const json::Value *v = f.get("serial"); v && !v->isNull())
+        serial = v->asString(f.at("serial"));
+    auto device = EmuDevice::create(model, serial, path, index);
+    if (!device)
         throw json::Error(f.at("model") + ": unknown model \"" + model +
                           "\" (Vanta, Brondel HUB or DMM)");
-    usb.product = wideFromUtf8(model);
-    usb.manufacturer = L"Korvane Emulated";
-    if (const json::Value *v = f.get("usb")) {
-        json::Fields u(*v, f.at("usb"));
-        u.integer("vendor_id", usb.vendorId);
-        u.integer("product_id", usb.productId);
-        if (const json::Value *text = u.get("product"))
-            usb.product = optionalText(*text, u.at("product"));
-        if (const json::Value *text = u.get("manufacturer"))
-            usb.manufacturer = optionalText(*text, u.at("manufacturer"));
-        u.integer("interfaces", usb.interfaces);
-        if (usb.interfaces < 1 || usb.interfaces > 16)
-            throw json::Error(u.at("interfaces") + ": expected an integer from 1 to 16");
-        u.finish();
-    }
-    firmware->loadState(f);
+    device->with([&](DeviceState &s) {
+        if (const json::Value *v = f.get("usb")) {
+            UsbIdentity &usb = s.usb;
+            json::Fields u(*v, f.at("usb"));
+            u.integer("vendor_id", usb.vendorId);
+            u.integer("product_id", usb.productId);
+            if (const json::Value *text = u.get("product"))
+                usb.product = optionalText(*text, u.at("product"));
+            if (const json::Value *text = u.get("manufacturer"))
+                usb.manufacturer = optionalText(*text, u.at("manufacturer"));
+            u.integer("interfaces", usb.interfaces);
+            if (usb.interfaces < 1 || usb.interfaces > kMaxInterfaces)
+                throw json::Error(u.at("interfaces") + ": expected an integer from 1 to " +
+                                  std::to_string(kMaxInterfaces));
+            u.finish();
+        }
+        s.firmware->loadState(f);
+    });
     f.finish();
-    return std::make_shared<EmuDevice>(std::move(firmware), std::move(usb));
+    return device;
 }
-
-}  // namespace
 
 std::string stateText(const DeviceList &devices) {
     json::Value doc = json::Value::object();
@@ -140,7 +134,6 @@ DeviceList devicesFromState(const std::string &text) {
 }
 
 bool readStateFile(const std::string &path, std::string &text, bool &missing, std::string &error) {
-    missing = false;
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
         missing = errno == ENOENT;
@@ -197,6 +190,29 @@ bool writeStateFile(const std::string &path, const std::string &text, std::strin
     if (!ok)
         ::unlink(temporary.c_str());
     return ok;
+}
+
+}  // namespace
+
+DeviceList loadStateFile(const std::string &path, bool &missing) {
+    std::string text, error;
+    missing = false;
+    if (!readStateFile(path, text, missing, error))
+        throw StateFileError(path, error, true);
+    try {
+        return devicesFromState(text);
+    } catch (const std::exception &e) {
+        throw StateFileError(path, e.what(), false);
+    }
+}
+
+bool saveStateFile(const std::string &path, const DeviceList &devices, std::string &error) {
+    try {
+        return writeStateFile(path, stateText(devices), error);
+    } catch (const std::exception &e) {
+        error = e.what();
+        return false;
+    }
 }
 
 }  // namespace emu

@@ -6,6 +6,7 @@
 #define KORVANE_EMU_STATE_FILE_H
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,17 +16,23 @@ namespace emu {
 
 using DeviceList = std::vector<std::shared_ptr<EmuDevice>>;
 
-// The devices' state as a JSON document.
-std::string stateText(const DeviceList &devices);
-// New devices built from a document; throws json::Error saying what and
-// where when the text is not a state file this library can take.
-DeviceList devicesFromState(const std::string &text);
+// A state file that cannot be read or is not one this library can take;
+// what() is "<path>: <reason>".
+class StateFileError : public std::runtime_error {
+public:
+    StateFileError(const std::string &path, const std::string &reason, bool unreadable)
+        : std::runtime_error(path + ": " + reason), reason(reason), unreadable(unreadable) {}
+    const std::string reason;
+    const bool unreadable;  // else read but not valid; the reason says what and where
+};
 
-// Whole-file reading and writing; false with the reason in error. The
-// write goes to a temporary file beside path that is renamed over it, so a
-// reader never sees half a file. A missing file sets missing.
-bool readStateFile(const std::string &path, std::string &text, bool &missing, std::string &error);
-bool writeStateFile(const std::string &path, const std::string &text, std::string &error);
+// New devices built from the file at path. Throws StateFileError, with
+// missing set when the file does not exist.
+DeviceList loadStateFile(const std::string &path, bool &missing);
+// Writes the devices' state to a temporary file beside path that is
+// renamed over it, so a reader never sees half a file; false with the
+// reason in error.
+bool saveStateFile(const std::string &path, const DeviceList &devices, std::string &error);
 
 }  // namespace emu
 

@@ -90,7 +90,7 @@ int emu_set_manufacturer_string(int dev, const wchar_t *manufacturer) {
 }
 
 int emu_set_interface_count(int dev, int count) {
-    if (count < 1 || count > 16)
+    if (count < 1 || count > emu::kMaxInterfaces)
         return -1;
     return withDevice(dev, [&](DeviceState &s) {
         s.usb.interfaces = count;
@@ -303,28 +303,20 @@ int emu_log_clear(int dev) {
 int emu_save_state(const char *path) {
     if (!path || !*path)
         return stateStatus(false, "no path given");
-    try {
-        std::string error;
-        const bool ok =
-            emu::writeStateFile(path, emu::stateText(Registry::instance().all()), error);
-        return stateStatus(ok, error);
-    } catch (const std::exception &e) {
-        return stateStatus(false, e.what());
-    }
+    std::string error;
+    const bool ok = emu::saveStateFile(path, Registry::instance().all(), error);
+    return stateStatus(ok, error);
 }
 
 int emu_load_state(const char *path) {
     if (!path || !*path)
         return stateStatus(false, "no path given");
     try {
-        std::string text, error;
         bool missing = false;
-        if (!emu::readStateFile(path, text, missing, error))
-            return stateStatus(false, std::string(path) + ": " + error);
-        Registry::instance().replace(emu::devicesFromState(text));
+        Registry::instance().replace(emu::loadStateFile(path, missing));
         return stateStatus(true, {});
     } catch (const std::exception &e) {
-        return stateStatus(false, std::string(path) + ": " + e.what());
+        return stateStatus(false, e.what());
     }
 }
 
