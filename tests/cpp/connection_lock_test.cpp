@@ -23,18 +23,6 @@ namespace {
 
 class ConnectionLock : public EmuTest {};
 
-// Polls the device's traffic log until it holds count requests.
-bool waitForRequests(int dev, size_t count) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (requests(dev).size() < count) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 uint32_t maskOf(int dev, uint16_t attid) {
     uint8_t bytes[4] = {};
     EXPECT_EQ(4, emu_get_attribute(dev, attid, bytes, 4));

@@ -75,6 +75,20 @@ inline std::vector<Request> requests(int dev) {
     return parsed;
 }
 
+// Polls the device's traffic log until it holds count requests; false when
+// the bound passed first.
+inline bool waitForRequests(int dev, size_t count,
+                            std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+    const auto giveUp = std::chrono::steady_clock::now() + bound;
+    while (requests(dev).size() < count) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 inline void setAttribute(int dev, uint16_t attid, const Bytes &value) {
     ASSERT_EQ(0, emu_set_attribute(dev, attid, value.data(), static_cast<int>(value.size())));
 }
