@@ -275,23 +275,30 @@ TEST_F(Service, CloseDuringTrafficIsSafe) {
     EXPECT_FALSE(link.isOpen());
 }
 
-TEST_F(Service, UnplugDuringTransactionFailsWithinTheBound) {
-    // The answer would come only after the wait bound, so the outcome does not
-    // hang on when the unplug lands; it lands once the request is seen.
+TEST_F(Service, UnplugDuringTransactionEndsTheWaitAtOnce) {
+    // The answer would come only after the 1 s wait bound, so only the
+    // receive thread seeing the link gone can end the wait early; the unplug
+    // lands once the request is seen.
     emu_set_answer_delay(dev, 5000);
     emu_log_clear(dev);
+    bool requestSeen = false;
+    std::chrono::steady_clock::time_point unpluggedAt;
     std::thread unplug([&] {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (requests(dev).empty() && std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        requestSeen = waitForRequests(dev, 1, std::chrono::seconds(10));
+        unpluggedAt = std::chrono::steady_clock::now();
         emu_unplug(dev);
     });
     Attribute target = attributeWith(kServed, 0x5A5A5A5A);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(service->readAttribute(&target));
+    const auto returned = std::chrono::steady_clock::now();
     unplug.join();
-    EXPECT_LT(secondsSince(start), 5.0);
+    ASSERT_TRUE(requestSeen);
+    // Ended by the unplug, not by the wait bound: soon after the unplug, and
+    // before the bound (counted from after the request went out) could end it.
+    EXPECT_TRUE(unpluggedAt < returned) << "the call ended before the unplug";
+    EXPECT_LT(std::chrono::duration<double>(returned - unpluggedAt).count(), 0.5);
+    EXPECT_LT(std::chrono::duration<double>(returned - start).count(), 1.0);
     EXPECT_EQ(0x5A5A5A5Au, target.getValueUint32());
 }
 
