@@ -435,9 +435,9 @@ std::string hexKey(unsigned value, int digits) {
 
 unsigned parseHexKey(const std::string &key, const std::string &where, unsigned max) {
     unsigned value = 0;
-    const char *begin = key.data() + 2, *end = key.data() + key.size();
+    const char *end = key.data() + key.size();
     if (key.size() < 3 || key.size() > 10 || key[0] != '0' || (key[1] != 'x' && key[1] != 'X') ||
-        std::from_chars(begin, end, value, 16).ptr != end || value > max)
+        std::from_chars(key.data() + 2, end, value, 16).ptr != end || value > max)
         throw Error(where + ": \"" + key + "\" is not a number from 0x0 to " + hexKey(max, 1));
     return value;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "EmuTestSupport.h"
 
@@ -78,6 +79,17 @@ std::string snapshot() {
         out << '\n';
     }
     return out.str();
+}
+
+// No "<path>.tmp..." file is left beside path.
+void expectNoTemporaryFile(const std::string &path) {
+    const std::string dir = ::testing::TempDir();
+    const std::string prefix = path.substr(dir.size()) + ".tmp";
+    DIR *d = opendir(dir.c_str());
+    ASSERT_NE(d, nullptr);
+    for (dirent *e; (e = readdir(d));)
+        EXPECT_NE(std::string(e->d_name).rfind(prefix, 0), 0u) << e->d_name;
+    closedir(d);
 }
 
 class State : public EmuTest {
@@ -241,14 +253,34 @@ TEST_F(State, SaveReplacesTheFileWholeAndLeavesNoTemporaryFile) {
     const std::string text = readText(path);
     EXPECT_EQ(text.find('x' + std::string(9, 'x')), std::string::npos);
     EXPECT_EQ(text.back(), '\n');
-    const std::string dir = ::testing::TempDir();
-    const std::string prefix = path.substr(dir.size()) + ".tmp";
-    DIR *d = opendir(dir.c_str());
-    ASSERT_NE(d, nullptr);
-    for (dirent *e; (e = readdir(d));)
-        EXPECT_NE(std::string(e->d_name).rfind(prefix, 0), 0u) << e->d_name;
-    closedir(d);
+    expectNoTemporaryFile(path);
 
+    const std::string dir = ::testing::TempDir();
     EXPECT_EQ(emu_save_state((dir + "no-such-dir/state.json").c_str()), -1);
     EXPECT_NE(stateError().find("cannot create"), std::string::npos) << stateError();
+}
+
+// Two threads saving one path (emu_save_state beside the save at exit, say)
+// each write a temporary of their own: every save succeeds and what is
+// published is always a whole file.
+TEST_F(State, ConcurrentSavesOfOnePathEachPublishAWholeFile) {
+    emu_add_device("Vanta", "VT-1", nullptr);
+    emu_add_device("DMM", "DM-1", nullptr);
+    const std::string before = snapshot();
+    const std::string path = file("concurrent.json");
+    std::string errors[2];
+    std::vector<std::thread> savers;
+    for (std::string &error : errors)
+        savers.emplace_back([&path, &error] {
+            for (int i = 0; i < 100 && error.empty(); ++i)
+                if (emu_save_state(path.c_str()) != 0)
+                    error = stateError();
+        });
+    for (std::thread &saver : savers)
+        saver.join();
+    EXPECT_EQ(errors[0] + errors[1], "");
+    emu_reset();
+    ASSERT_EQ(emu_load_state(path.c_str()), 0) << stateError();
+    EXPECT_EQ(snapshot(), before);
+    expectNoTemporaryFile(path);
 }
