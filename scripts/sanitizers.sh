@@ -39,7 +39,8 @@ python_under_asan() {
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=66"
     export PYTHONPATH="$build/korvane:$build/pykorvane:$root/emulator/python"
     export KORVANE_EMU_LIB=$emu KORVANE_BUILD_DIR=$build KORVANE_SOURCE_DIR=$root
-    /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/python"
+    # Bounded like the ctest entries: a hang fails the run instead of holding it.
+    timeout -k 10 3600 /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/python"
   )
 }
 
