@@ -1,8 +1,10 @@
 // The receive loop's 1 ms cadence. On Windows a plain sleep of 1 ms lasts a
 // system timer tick (15.6 ms by default), which would cap a connection at
 // 64 polls and so 64 transactions a second; the loop's timer must keep it
-// near 1,000. The bounds here are loose (300 a second, which a 15.6 ms tick
-// can never reach); bench figures are printed, not asserted.
+// near 1,000. The bounds here are loose, 200 a second (five times below the
+// goal, for runs under the sanitizers on busy cores, and still three times
+// above the 64 a 15.6 ms tick allows); bench figures are printed, not
+// asserted.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -44,7 +46,7 @@ TEST(PollTimer, WakesOnEachDeadlineNeverBefore) {
                 seconds * 1000);
     EXPECT_EQ(0, early);
     EXPECT_GE(seconds, kPolls * 0.001);
-    EXPECT_LT(seconds, kPolls / 300.0) << "fewer than 300 wake-ups a second";
+    EXPECT_LT(seconds, kPolls / 200.0) << "fewer than 200 wake-ups a second";
 }
 
 TEST(PollTimer, PassedDeadlineReturnsAtOnce) {
@@ -62,7 +64,7 @@ TEST(PollTimer, PassedDeadlineReturnsAtOnce) {
 // are polls per second.
 class ReceiveLoopRate : public EmuTest {};
 
-TEST_F(ReceiveLoopRate, PollsAtLeast300TimesASecond) {
+TEST_F(ReceiveLoopRate, PollsAtLeast200TimesASecond) {
     const char path[] = "/dev/emu-rate";
     const int dev = addDevice("DMM", "DM-RATE", path);
     KorDevice link;
@@ -92,7 +94,7 @@ TEST_F(ReceiveLoopRate, PollsAtLeast300TimesASecond) {
     PollTimer timer;
     std::printf("receive loop (%s): %.0f polls/s over %ld polls\n", kindName(timer.kind()), rate,
                 last - first);
-    EXPECT_GE(rate, 300.0);
+    EXPECT_GE(rate, 200.0);
 }
 
 }  // namespace
