@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "EmuTestSupport.h"
@@ -173,17 +174,24 @@ TEST_F(Link, BlockingReadWakesWhenAReportArrives) {
     ASSERT_TRUE(h);
     std::atomic<pid_t> readerId{0};
     std::atomic<int> n{-2};
+    std::promise<void> readReturned;
+    std::future<void> returned = readReturned.get_future();
     unsigned char buf[65] = {0};
     std::thread reader([&] {
         readerId = thread_state::currentThreadId();
         n = hid_read(h.get(), buf, sizeof buf);  // blocking mode is the default
+        readReturned.set_value();
     });
     // The report goes in once the reader is blocked waiting for one.
     EXPECT_TRUE(thread_state::awaitFutexWait(readerId));
     EXPECT_EQ(n.load(), -2);
     const uint8_t report[] = {0x04, 0xA0, 0x00, 0x00};
     emu_inject_report(dev, report, sizeof report);
+    const bool woke = returned.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!woke)
+        emu_unplug(dev);  // releases the read that the report did not end
     reader.join();
+    ASSERT_TRUE(woke) << "the blocking read did not return on the report";
     EXPECT_EQ(n.load(), 64);
     EXPECT_EQ(buf[1], 0xA0);
 }
