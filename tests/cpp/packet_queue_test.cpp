@@ -54,7 +54,7 @@ TEST(PacketQueue, FifthPushWaitsForRoom) {
         queue.push(packetWith(5));
         fifthQueued = true;
     });
-    EXPECT_TRUE(thread_state::awaitFutexWait(producerId));
+    EXPECT_BLOCKED(producerId);
     EXPECT_FALSE(fifthQueued.load());
     EXPECT_EQ(4u, queue.size());
 
@@ -77,7 +77,7 @@ TEST(PacketQueue, CloseReleasesAWaitingPushAndRefusesLaterOnes) {
         producerId = thread_state::currentThreadId();
         result = queue.push(packetWith(9)) ? 1 : 0;
     });
-    EXPECT_TRUE(thread_state::awaitFutexWait(producerId));
+    EXPECT_BLOCKED(producerId);
     EXPECT_EQ(-1, result.load());  // still waiting for room
     queue.close();
     producer.join();
@@ -94,7 +94,7 @@ TEST(PacketQueue, WaitingPopTakesAPacketPushedMeanwhile) {
         korPacket out{};
         taken = queue.pop(out, milliseconds(10000)) ? out.dat[BUF_LEN - 1] : 0;
     });
-    EXPECT_TRUE(thread_state::awaitFutexWait(consumerId));
+    EXPECT_BLOCKED(consumerId);
     EXPECT_EQ(-1, taken.load());  // nothing to take yet
     ASSERT_TRUE(queue.push(packetWith(7)));
     consumer.join();

@@ -183,7 +183,7 @@ TEST_F(Link, BlockingReadWakesWhenAReportArrives) {
         readReturned.set_value();
     });
     // The report goes in once the reader is blocked waiting for one.
-    EXPECT_TRUE(thread_state::awaitFutexWait(readerId));
+    EXPECT_BLOCKED(readerId);
     EXPECT_EQ(n.load(), -2);
     const uint8_t report[] = {0x04, 0xA0, 0x00, 0x00};
     emu_inject_report(dev, report, sizeof report);
@@ -207,7 +207,7 @@ TEST_F(Link, UnplugWakesABlockedReaderAndFailsTheHandle) {
         unsigned char buf[65];
         result = hid_read_timeout(h.get(), buf, sizeof buf, 10000);
     });
-    EXPECT_TRUE(thread_state::awaitFutexWait(readerId));  // blocked in the read
+    EXPECT_BLOCKED(readerId);  // blocked in the read
     const auto start = Clock::now();
     emu_unplug(dev);
     reader.join();
