@@ -122,8 +122,8 @@ def test_a_call_on_an_unplugged_device_fails_at_once(emu):
     started = time.monotonic()
     assert meter.getVoltage() == FAILED_READING
     assert meter.getCurrent() == FAILED_READING
-    # The requests never left: no wait for an answer (1 s) or a late one.
-    assert time.monotonic() - started < 0.2
+    # The requests never left: no wait for an answer (1 s each) or a late one.
+    assert time.monotonic() - started < 1.0
     assert meter.isConnected() is False
     dev.replug()
     assert meter.open() is False
