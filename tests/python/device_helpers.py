@@ -1,16 +1,28 @@
-"""Helpers the module's tests share: request tuples as the emulator logs
-them, a device's reports, the model objects over emulated devices, and
-waits on what a device sent or received."""
+"""Helpers the module's tests share: the source and build trees, request
+tuples as the emulator logs them, a device's reports, the model objects over
+emulated devices, and waits on what a device sent or received."""
 import contextlib
 import ctypes
 import os
+import struct
 import threading
 import time
+from pathlib import Path
 
 import _korvane as K
 from korvane_emu import find_library
 
+# The test command sets both; run by hand, the tests take the tree they sit
+# in and its build/, as scripts/build.sh does.
+SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR") or Path(__file__).resolve().parents[2])
+BUILD_DIR = Path(os.environ.get("KORVANE_BUILD_DIR") or SOURCE_DIR / "build")
+
 READ, WRITE = 0x13, 0x12
+
+# What a model's reading returns when it fails (-999.9 as a float), and what
+# an open that fails prints.
+FAILED_READING = struct.unpack("<f", struct.pack("<f", -999.9))[0]
+OPEN_FAILED = "[ERR] Unable to open device\n"
 
 # The test command's sanitizer run preloads the sanitizer runtimes ahead of
 # the emulated HID library: a child started with an environment of its own
@@ -56,6 +68,16 @@ def model_on(emu, model, product, serial):
     device = model()
     yield device, dev
     getattr(K, "delete_" + model.__name__)(device)
+
+
+def opened(emu, model, product, serial):
+    """An emulated device of the product and a model object opened on it by
+    serial, with the open's traffic cleared: (model object, device)."""
+    dev = emu.add(product, serial=serial)
+    device = model()
+    assert device.open(serial) is False
+    dev.clear_log()
+    return device, dev
 
 
 def assert_deleting_open_releases_handle(emu, class_name, open_name, *open_args):

@@ -3,9 +3,7 @@ import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import IDENTITY_READS, assert_deleting_open_releases_handle
-
-OPEN_FAILED = "[ERR] Unable to open device\n"
+from device_helpers import IDENTITY_READS, OPEN_FAILED, assert_deleting_open_releases_handle
 
 
 def identity(core):

@@ -2,15 +2,15 @@
 attached) and in this process, where faults can be injected."""
 import importlib.util
 import os
-import pathlib
 import subprocess
 import sys
 
 import pytest
 
-SOURCE_DIR = pathlib.Path(os.environ.get("KORVANE_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
+from device_helpers import BUILD_DIR, SOURCE_DIR
+
 DEMO = SOURCE_DIR / "examples" / "demo.py"
-LAUNCHER = pathlib.Path(os.environ.get("KORVANE_BUILD_DIR", SOURCE_DIR / "build")) / "emulator" / "korvane-emu"
+LAUNCHER = BUILD_DIR / "emulator" / "korvane-emu"
 TIMEOUT_S = 60
 
 

@@ -6,9 +6,7 @@ import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import assert_deleting_open_releases_handle, host_reports
-
-OPEN_FAILED = "[ERR] Unable to open device\n"
+from device_helpers import OPEN_FAILED, assert_deleting_open_releases_handle, host_reports
 
 
 def fill(packet, data):

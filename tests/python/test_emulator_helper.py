@@ -12,7 +12,7 @@ import sys
 import pytest
 
 from korvane_emu import DEVICE, HOST, EmuError, Emulator, find_library
-from device_helpers import preload
+from device_helpers import BUILD_DIR, preload
 
 
 class HidDeviceInfo(ctypes.Structure):
@@ -202,8 +202,7 @@ print(";".join(found))
 
 
 def launcher():
-    build = os.environ.get("KORVANE_BUILD_DIR") or os.path.dirname(os.path.dirname(find_library()))
-    path = os.path.join(build, "emulator", "korvane-emu")
+    path = str(BUILD_DIR / "emulator" / "korvane-emu")
     if not os.access(path, os.X_OK):
         pytest.skip("launcher not built")
     return path

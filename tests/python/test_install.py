@@ -15,9 +15,8 @@ from pathlib import Path
 
 import pytest
 
-from device_helpers import preload
+from device_helpers import SOURCE_DIR, preload
 
-SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 BUILD_TIMEOUT_S = 1500
 RUN_TIMEOUT_S = 60
 

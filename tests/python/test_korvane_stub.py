@@ -18,10 +18,10 @@ import sys
 import pytest
 
 import korvane
+from device_helpers import SOURCE_DIR
 
 MODULE_DIR = pathlib.Path(korvane.__file__).resolve().parent
 STUB = MODULE_DIR / "korvane.pyi"
-SOURCE_DIR = pathlib.Path(os.environ.get("KORVANE_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
 EXAMPLE = SOURCE_DIR / "examples" / "typed_use.py"
 MYPY_TIMEOUT_S = 300
 DEVICES = [("Vanta", "VT-0001"), ("Brondel HUB", "BH-0001"), ("DMM", "DM-0001")]

@@ -1,29 +1,18 @@
 """The device models: opening by product name and serial, the hub's port
 mask, the meter's readings and dumps, and the whole-block setters."""
-import struct
 import time
 
 import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import (IDENTITY_READS, READ, R, W, Listener, assert_deleting_open_releases_handle,
-                            model_on, u32)
-
-OPEN_FAILED = "[ERR] Unable to open device\n"
-FAILED_READING = struct.unpack("<f", struct.pack("<f", -999.9))[0]
+from device_helpers import (FAILED_READING, IDENTITY_READS, OPEN_FAILED, READ, R, W, Listener,
+                            assert_deleting_open_releases_handle, model_on, u32)
 PORTS = korvane.ATT_USB_PORT_CTRL
 CALIBRATION, VOLTAGE, CURRENT = korvane.ATT_CALIBRATION, korvane.ATT_VOLTAGE, korvane.ATT_CURRENT
 I2C_REG, I2C_DATA2 = korvane.ATT_IC20_BASE + 1, korvane.ATT_IC20_BASE + 3
 
 MODELS = [(korvane.Vanta, "Vanta"), (korvane.Brondel, "Brondel HUB"), (korvane.Dmm, "DMM")]
-
-
-def opened(model, dev):
-    device = model()
-    assert device.open() is False
-    dev.clear_log()
-    return device
 
 
 # --- Opening ------------------------------------------------------------------

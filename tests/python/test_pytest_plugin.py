@@ -5,15 +5,13 @@ preloaded) and with --korvane-hardware on this machine, which has no device.
 import os
 import subprocess
 import sys
-from pathlib import Path
 
 import pytest
 
-from device_helpers import preload
+from device_helpers import BUILD_DIR, SOURCE_DIR, preload
 
-SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 SAMPLE = SOURCE_DIR / "examples" / "bench_test_example.py"
-PACKAGE_DIR = Path(os.environ.get("KORVANE_BUILD_DIR", "")) / "pykorvane"
+PACKAGE_DIR = BUILD_DIR / "pykorvane"
 RESTART_NOTE = "korvane: starting pytest again with the emulated HID library preloaded"
 
 

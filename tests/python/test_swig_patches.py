@@ -5,7 +5,6 @@ cmake/KorvaneSwigPatches.cmake is run on a scratch CMake project with the
 project's patches and with broken ones; the module tests check that the flag
 behind the plain message describes the dispatch's own unpacking only.
 """
-import os
 import re
 import shutil
 import subprocess
@@ -14,15 +13,15 @@ from pathlib import Path
 import pytest
 
 import _korvane as K
+from device_helpers import BUILD_DIR, SOURCE_DIR
 
-SOURCE_DIR = Path(os.environ.get("KORVANE_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 PATCH_DIR = SOURCE_DIR / "korvane" / "swig-patches"
 CONFIGURE_TIMEOUT_S = 120
 
 
 def _swig():
     """The SWIG the build used (from its cache), else the first on PATH."""
-    cache = Path(os.environ.get("KORVANE_BUILD_DIR", "/nonexistent")) / "CMakeCache.txt"
+    cache = BUILD_DIR / "CMakeCache.txt"
     if cache.exists():
         found = re.search(r"^KORVANE_SWIG:FILEPATH=(.+)$", cache.read_text(), re.M)
         if found:

@@ -2,7 +2,6 @@
 on one connection run one at a time, a gone device fails at once, and one
 device is open in one connection at a time."""
 import gc
-import struct
 import threading
 import time
 
@@ -10,10 +9,8 @@ import pytest
 
 import _korvane as K
 import korvane
-from device_helpers import IDENTITY_READS, R
+from device_helpers import FAILED_READING, IDENTITY_READS, OPEN_FAILED, R, opened
 
-FAILED_READING = struct.unpack("<f", struct.pack("<f", -999.9))[0]
-OPEN_FAILED = "[ERR] Unable to open device\n"
 JOIN = 30.0  # bound on every join: far above any wait a call may take
 
 
@@ -35,14 +32,6 @@ def in_thread(call):
     thread = threading.Thread(target=lambda: result.append(call()), daemon=True)
     thread.start()
     return thread, result
-
-
-def opened(emu, model, product, serial):
-    dev = emu.add(product, serial=serial)
-    device = model()
-    assert device.open(serial) is False
-    dev.clear_log()
-    return device, dev
 
 
 def test_other_threads_run_while_a_call_waits_on_a_muted_device(emu):
