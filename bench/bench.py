@@ -14,16 +14,14 @@ import platform
 import statistics
 import sys
 import time
-import timeit
 
 import _korvane as K
 import korvane
 import pykorvane_bench
 import threads_bench
-from timing import percentile, timed_loop
+from timing import CEILING_TPS, ns_per_call, percentile, timed_loop
 from korvane_emu import Emulator
 
-CEILING_TPS = 1000.0
 THROUGHPUT_GOAL = 0.90          # of the ceiling
 IDLE_GOAL_PERCENT = 1.0         # of one core, per idle connection
 IDLE_COUNTS = (1, 8, 32)
@@ -112,17 +110,17 @@ def bench_call_overhead(number):
     def plain(a, b):
         return a
 
-    def ns(statement, env):
-        best = min(timeit.repeat(statement, globals=env, number=number, repeat=5))
-        return best / number * 1e9
-
     env = {"K": K, "value": value, "proxy": proxy, "plain": plain}
+
+    def ns(statement):
+        return ns_per_call(statement, env, number)
+
     return [
-        ("plain Python function call `plain(value, 7)`", ns("plain(value, 7)", env)),
-        ("flat `Attvalue_setValue(value, 7)`", ns("K.Attvalue_setValue(value, 7)", env)),
-        ("flat `Attvalue_getValueUint32(value)`", ns("K.Attvalue_getValueUint32(value)", env)),
-        ("proxy `value.setValue(7)`", ns("proxy.setValue(7)", env)),
-        ("proxy `value.getValueUint32()`", ns("proxy.getValueUint32()", env)),
+        ("plain Python function call `plain(value, 7)`", ns("plain(value, 7)")),
+        ("flat `Attvalue_setValue(value, 7)`", ns("K.Attvalue_setValue(value, 7)")),
+        ("flat `Attvalue_getValueUint32(value)`", ns("K.Attvalue_getValueUint32(value)")),
+        ("proxy `value.setValue(7)`", ns("proxy.setValue(7)")),
+        ("proxy `value.getValueUint32()`", ns("proxy.getValueUint32()")),
     ]
 
 
@@ -182,10 +180,7 @@ def main():
                  f"goal < {UNPLUGGED_GOAL_S * 1e3:.0f} ms"))
     for label, nanoseconds in bench_call_overhead(200000):
         rows.append((label, f"{nanoseconds:.0f} ns per call", ""))
-    for what, figure, limit in pykorvane_bench.rows(args.seconds, serial=idle_serials[3]):
-        if "tight loop" in what:
-            limit += f" (goal {THROUGHPUT_GOAL:.0%})"
-        rows.append((what, figure, limit))
+    rows += pykorvane_bench.rows(args.seconds, serial=idle_serials[3], goal=THROUGHPUT_GOAL)
 
     print(f"Machine: {machine()}")
     print(f"Command: scripts/bench.sh {' '.join(sys.argv[1:])}".rstrip())

@@ -53,6 +53,7 @@ def beside_a_muted_meter(emu_device, serial_busy, serial_muted, seconds):
     alone = parallel_meters([serial_busy], seconds)
     busy, muted = _opened_meters([serial_busy, serial_muted])
     emu_device.mute()
+    emu_device.clear_log()
     stop = threading.Event()
 
     def wait_on_muted():
@@ -61,16 +62,22 @@ def beside_a_muted_meter(emu_device, serial_busy, serial_muted, seconds):
 
     waiter = threading.Thread(target=wait_on_muted)
     waiter.start()
-    time.sleep(0.1)  # the waiter is inside its first wait
-    done, end = 0, time.perf_counter() + seconds
-    t0 = time.perf_counter()
-    while time.perf_counter() < end:
-        busy.getVoltage()
-        done += 1
-    beside = done / (time.perf_counter() - t0)
-    stop.set()
-    emu_device.mute(False)
-    waiter.join()
+    try:
+        # The waiter is inside its first wait once its request reached the meter.
+        give_up = time.monotonic() + 10.0
+        while not emu_device.requests():
+            assert time.monotonic() < give_up, "the waiter's request never reached the muted meter"
+            time.sleep(0.001)
+        done, end = 0, time.perf_counter() + seconds
+        t0 = time.perf_counter()
+        while time.perf_counter() < end:
+            busy.getVoltage()
+            done += 1
+        beside = done / (time.perf_counter() - t0)
+    finally:
+        stop.set()
+        emu_device.mute(False)
+        waiter.join()
     busy.close()
     muted.close()
     return alone, beside
