@@ -76,6 +76,27 @@ Read<Offsets> offsets(Dmm &meter) {
                          Offsets{o.lowCurrent, o.highCurrent, o.lowVoltage, o.highVoltage}};
 }
 
+// An identity text as str. The device's bytes need not be UTF-8 (a text cut
+// at the 32-byte limit may end inside a character): bytes that do not decode
+// become lone surrogates (surrogateescape), as in the SWIG module, instead of
+// pybind11's strict decoding raising UnicodeDecodeError. The device is read
+// without the interpreter lock, the text converted with it.
+py::tuple identity(KorCore &core, int attid) {
+    Outcome<std::string> got;
+    {
+        py::gil_scoped_release released;
+        got = core.identity(attid);
+    }
+    const std::string &bytes = got.value;
+    PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
+                                             "surrogateescape");
+    if (decoded == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::make_tuple(static_cast<int>(got.result.status), got.result.returnCode,
+                          py::reinterpret_steal<py::str>(decoded));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -145,8 +166,7 @@ PYBIND11_MODULE(_core, m) {
     py::class_<KorCore>(m, "Connection", "One connection to one device.", plainType())
         .def("connect", [](KorCore &core, const std::string &path) { return static_cast<int>(core.connect(path)); },
              Released(), py::arg("path"))
-        .def("identity", [](KorCore &core, int attid) { return read(core.identity(attid)); }, Released(),
-             py::arg("attid"))
+        .def("identity", &identity, py::arg("attid"))
         .def("close", [](KorCore &core) { core.close(); }, Released())
         .def("is_connected", &KorCore::isConnected, Released());
 

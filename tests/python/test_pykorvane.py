@@ -150,6 +150,19 @@ def test_identity_is_read_fresh(board):
     assert dev.requests() == [R(attid) for attid in range(5)] + [R(4)]
 
 
+@pytest.mark.parametrize("value, text", [
+    ("Vanté".encode() + b"\0", "Vanté"),
+    (b"Vant\xe9\0", "Vant\udce9"),                 # not UTF-8 (Latin-1)
+    (b"A" * 30 + "é".encode()[:1] + b"B", "A" * 30 + "\udcc3B"),  # a character cut short
+    (b"A" * 31 + "é".encode()[:1], "A" * 31 + "\udcc3"),          # cut at the 32-byte limit
+])
+def test_identity_bytes_that_are_not_utf8_are_escaped(board, value, text):
+    model, dev = board
+    dev.set_attribute(0, value)
+    assert model.vendor == text
+    assert model.vendor.encode("utf-8", "surrogateescape") == value.rstrip(b"\0")
+
+
 # --- arguments: refused before anything is sent ------------------------------
 
 BAD_BOARD_CALLS = [
