@@ -2,18 +2,17 @@
 context management and the identity texts."""
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, ClassVar, Optional
+from typing import Any, ClassVar, Optional, TypeVar
 
 from . import _args, _core
 from .discovery import DeviceInfo, devices
 from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, check
 
-# typing.Self exists from Python 3.11 on; the annotations are never evaluated
-# (postponed), so only type checkers import it, from typing_extensions.
-if TYPE_CHECKING:
-    from typing_extensions import Self
-
 __all__ = ["Device"]
+
+# The model open() and a with block hand back (typing.Self only exists from
+# Python 3.11 on).
+_Model = TypeVar("_Model", bound="Device")
 
 
 class Device:
@@ -59,7 +58,7 @@ class Device:
             raise DeviceNotFoundError(f"no {self.PRODUCT} attached")
         raise DeviceNotFoundError(f"no {self.PRODUCT} with serial number {self._wanted_serial!r} attached")
 
-    def open(self) -> Self:
+    def open(self: _Model) -> _Model:
         """Opens the device (no-op when open); returns self.
 
         Raises DeviceNotFoundError when no such device is attached,
@@ -93,7 +92,7 @@ class Device:
         """The enumeration record of the device last opened, None before."""
         return self._info
 
-    def __enter__(self) -> Self:
+    def __enter__(self: _Model) -> _Model:
         return self.open()
 
     def __exit__(self, *exc: object) -> None:
