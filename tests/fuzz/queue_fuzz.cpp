@@ -68,6 +68,8 @@ private:
                 model.clear();
                 break;
             case 7:
+                // Half of these close the queue, half pop: closing ends
+                // every later push, so it stays the rarest step.
                 if (fill & 1)
                     fillAndClose(fill);
                 else
@@ -100,9 +102,7 @@ private:
     // A push and a pop back to back: the pop gets the oldest packet, the
     // pushed one when the queue was empty.
     void pushThenPop(uint8_t fill) {
-        if (!closed && model.size() == PacketQueue::kCapacity)
-            popNow();
-        pushNow(fill);
+        popThenPushWhenFull(fill);
         popNow();
     }
 
