@@ -10,7 +10,7 @@ one an :class:`OSError`, a device that is not attached a
 """
 from __future__ import annotations
 
-from typing import Optional, Tuple, TypeVar
+from typing import Dict, Optional, Tuple, Type, TypeVar
 
 from . import _core
 
@@ -30,7 +30,17 @@ T = TypeVar("T")
 
 
 class KorvaneError(Exception):
-    """Base class of every device failure pykorvane raises."""
+    """Base class of every device failure pykorvane raises.
+
+    ``reason`` is what went wrong without the device and operation the
+    message starts with (``"no answer within 1 s"``); for failures that
+    have no such parts it is the whole message.
+    """
+
+    def __init__(self, message: str, *, reason: Optional[str] = None) -> None:
+        super().__init__(message)
+        #: What went wrong, in words.
+        self.reason = message if reason is None else reason
 
 
 class NotOpenError(KorvaneError):
@@ -47,8 +57,8 @@ class RefusedError(KorvaneError):
     ``return_code`` is the code the device sent (0 for a plain refusal).
     """
 
-    def __init__(self, message: str, return_code: int = 0) -> None:
-        super().__init__(message)
+    def __init__(self, message: str, return_code: int = 0, *, reason: Optional[str] = None) -> None:
+        super().__init__(message, reason=reason)
         #: The device's return code.
         self.return_code = return_code
 
@@ -76,11 +86,16 @@ class DeviceOpenError(KorvaneError, OSError):
     its hidraw node: install the udev rule and replug)."""
 
 
-_RESULT_TEXT = {
-    _core.STATUS_NOT_OPEN: "the device is not open",
-    _core.STATUS_NO_ANSWER: "no answer within the 1 s wait bound",
-    _core.STATUS_MALFORMED: "the answer was malformed",
-    _core.STATUS_GONE: "the device is gone (unplugged)",
+# Each failed status: the exception it raises and its reason in words
+# ({return_code} is the device's code). An argument the core finds out of
+# range raises ValueError, as the Python side's own checks do.
+_FAILURES: Dict[int, Tuple[Type[Exception], str]] = {
+    _core.STATUS_NOT_OPEN: (NotOpenError, "the device is not open"),
+    _core.STATUS_NO_ANSWER: (NoAnswerError, "no answer within 1 s"),
+    _core.STATUS_REFUSED: (RefusedError, "refused by the device (return code {return_code})"),
+    _core.STATUS_MALFORMED: (MalformedAnswerError, "the answer was malformed"),
+    _core.STATUS_GONE: (DeviceGoneError, "the device is gone (unplugged?)"),
+    _core.STATUS_BAD_ARGUMENT: (ValueError, "argument out of range"),
 }
 
 
@@ -98,17 +113,11 @@ def check(result: Tuple[int, int, T], what: str) -> T:
 
 def error_for(status: int, return_code: int, what: str) -> Exception:
     """The exception for a failed status (see :func:`check`)."""
-    text: Optional[str] = _RESULT_TEXT.get(status)
-    if status == _core.STATUS_NOT_OPEN:
-        return NotOpenError(f"{what}: {text}")
-    if status == _core.STATUS_NO_ANSWER:
-        return NoAnswerError(f"{what}: {text}")
-    if status == _core.STATUS_REFUSED:
-        return RefusedError(f"{what}: refused by the device (return code {return_code})", return_code)
-    if status == _core.STATUS_MALFORMED:
-        return MalformedAnswerError(f"{what}: {text}")
-    if status == _core.STATUS_GONE:
-        return DeviceGoneError(f"{what}: {text}")
-    if status == _core.STATUS_BAD_ARGUMENT:
-        return ValueError(f"{what}: argument out of range")
-    return KorvaneError(f"{what}: unknown status {status}")
+    kind, text = _FAILURES.get(status, (KorvaneError, "unknown status {status}"))
+    reason = text.format(return_code=return_code, status=status)
+    message = f"{what}: {reason}"
+    if kind is RefusedError:
+        return RefusedError(message, return_code, reason=reason)
+    if issubclass(kind, KorvaneError):
+        return kind(message, reason=reason)
+    return kind(message)

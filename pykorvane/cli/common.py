@@ -4,7 +4,8 @@ types, choosing and opening a device, failure messages, JSON and numbers.
 Every device operation goes through pykorvane, which raises a KorvaneError
 for every failure. The commands run each operation inside ``dev.doing(...)``,
 which turns that exception into a CliError naming the device and the
-operation; main() prints it on standard error and exits with 1.
+operation, followed by the exception's reason; main() prints it on standard
+error and exits with 1.
 """
 from __future__ import annotations
 
@@ -20,17 +21,7 @@ from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterator, List, Optional, Type
 
 import pykorvane
-from pykorvane import (
-    DeviceBusyError,
-    DeviceGoneError,
-    DeviceInfo,
-    DeviceOpenError,
-    KorvaneError,
-    MalformedAnswerError,
-    NoAnswerError,
-    NotOpenError,
-    RefusedError,
-)
+from pykorvane import DeviceBusyError, DeviceInfo, DeviceOpenError, KorvaneError, RefusedError
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -170,21 +161,6 @@ def finish(parser: argparse.ArgumentParser, run: Callable, devices: Optional[tup
 
 # ---------------------------------------------------------------- failures in words
 
-def reason(error: KorvaneError) -> str:
-    """What went wrong, in words, without pykorvane's operation names."""
-    if isinstance(error, NoAnswerError):
-        return "no answer within 1 s"
-    if isinstance(error, RefusedError):
-        return f"refused by the device (return code {error.return_code})"
-    if isinstance(error, MalformedAnswerError):
-        return "the answer was malformed"
-    if isinstance(error, DeviceGoneError):
-        return "the device is gone (unplugged?)"
-    if isinstance(error, NotOpenError):
-        return "the device is not open"
-    return str(error)
-
-
 def label(info: DeviceInfo) -> str:
     """How every message names a device: product and serial number, or the
     path when the device has no serial number."""
@@ -207,10 +183,10 @@ class OpenDevice:
             yield
         except KorvaneError as error:
             extra = f"; {hint}" if hint and isinstance(error, RefusedError) else ""
-            raise CliError(f"{self.name}: {what}: {reason(error)}{extra}") from error
+            raise CliError(f"{self.name}: {what}: {error.reason}{extra}") from error
 
     def fail(self, what: str, error: KorvaneError) -> CliError:
-        return CliError(f"{self.name}: {what}: {reason(error)}")
+        return CliError(f"{self.name}: {what}: {error.reason}")
 
 
 def attached(product: Optional[str] = None) -> List[DeviceInfo]:
@@ -274,7 +250,7 @@ def opened(model: Model, args: argparse.Namespace) -> Iterator[OpenDevice]:
         raise CliError(f"{name}: cannot be opened at {info.path}; check the access rights of its "
                        "device node (see the udev rule in docs/install.md)")
     except KorvaneError as error:  # unplugged between the listing and the open
-        raise CliError(f"{name}: cannot be opened: {reason(error)}")
+        raise CliError(f"{name}: cannot be opened: {error.reason}")
     try:
         yield OpenDevice(device, info)
     finally:

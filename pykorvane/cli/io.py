@@ -20,7 +20,6 @@ from .common import (
     model_of,
     opened,
     print_json,
-    reason,
     schedule,
     seconds,
 )
@@ -347,7 +346,7 @@ def cmd_i2c_dump(args: argparse.Namespace) -> None:
             show_dump(args, first, last, values)
     if refusals:
         raise CliError(f"{dev.name}: {len(refusals)} of {last - first + 1} registers could not "
-                       f"be read (XXXX): {reason(refusals[0])}; {_target_hint(args.addr)}")
+                       f"be read (XXXX): {refusals[0].reason}; {_target_hint(args.addr)}")
 
 
 def show_dump(args: argparse.Namespace, first: int, last: int, values: Dict[int, Optional[int]]) -> None:

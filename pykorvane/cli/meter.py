@@ -25,7 +25,6 @@ from .common import (
     opened,
     print_json,
     reading,
-    reason,
     schedule,
     seconds,
 )
@@ -153,7 +152,8 @@ class LogResult:
     failed: int = 0
     missed: int = 0
     first_failure: str = ""
-    gone: bool = False
+    #: The failure of an unplugged meter, which ends the log.
+    gone: Optional[DeviceGoneError] = None
     interrupted: bool = False
 
     def fail(self, why: str) -> None:
@@ -183,11 +183,11 @@ def take_sample(meter: Any, result: LogResult, start: float, deadline: Optional[
         try:
             values[quantity] = reading(getattr(meter, quantity))
         except DeviceGoneError as error:
-            result.fail(f"{quantity}: {reason(error)}")
-            result.gone = True
+            result.fail(f"{quantity}: {error.reason}")
+            result.gone = error
             return None
         except KorvaneError as error:
-            result.fail(f"{quantity}: {reason(error)}")
+            result.fail(f"{quantity}: {error.reason}")
             return None
     return Sample(timestamp, elapsed, values)
 
@@ -205,7 +205,7 @@ def log_samples(meter: Any, write: Callable[[Sample], None], args: argparse.Name
             if sample is not None:
                 result.samples.append(sample)
                 write(sample)
-            if result.gone or (deadline is not None and clock() >= deadline):
+            if result.gone is not None or (deadline is not None and clock() >= deadline):
                 break
     except KeyboardInterrupt:
         result.interrupted = True
@@ -329,8 +329,8 @@ def cmd_meter_log(args: argparse.Namespace) -> None:
         write_plot(pyplot, args.plot, result.samples, f"{name} from {result.samples[0].timestamp}")
     if result.interrupted:
         raise KeyboardInterrupt
-    if result.gone:
-        raise CliError(f"{name}: the device is gone (unplugged?); the log stopped after "
+    if result.gone is not None:
+        raise CliError(f"{name}: {result.gone.reason}; the log stopped after "
                        f"{len(result.samples)} samples")
     if result.failed:
         attempts = len(result.samples) + result.failed

@@ -7,6 +7,8 @@ import pytest
 
 import korvane
 import pykorvane as pk
+from pykorvane import _core
+from pykorvane.errors import check
 from device_helpers import R, W, host_reports, u32, when_requested
 
 GPIO_MODE, PULL_UP, PULL_DOWN, GPIO_LEVELS = 0x1200, 0x1201, 0x1202, 0x1203
@@ -161,6 +163,30 @@ def test_identity_bytes_that_are_not_utf8_are_escaped(board, value, text):
     dev.set_attribute(0, value)
     assert model.vendor == text
     assert model.vendor.encode("utf-8", "surrogateescape") == value.rstrip(b"\0")
+
+
+# --- failures: the exception and its reason --------------------------------------
+
+@pytest.mark.parametrize("status, kind, reason", [
+    ("STATUS_NOT_OPEN", pk.NotOpenError, "the device is not open"),
+    ("STATUS_NO_ANSWER", TimeoutError, "no answer within 1 s"),
+    ("STATUS_REFUSED", pk.RefusedError, "refused by the device (return code 7)"),
+    ("STATUS_MALFORMED", pk.MalformedAnswerError, "the answer was malformed"),
+    ("STATUS_GONE", OSError, "the device is gone (unplugged?)"),
+    (99, pk.KorvaneError, "unknown status 99"),
+])
+def test_failed_status_raises_its_exception_with_its_reason(status, kind, reason):
+    code = getattr(_core, status) if isinstance(status, str) else status
+    with pytest.raises(kind) as failed:
+        check((code, 7, None), "Vanta VT-1: gpio.read(5)")
+    # The message is the reason after the device and operation, also for
+    # the exceptions that are OSErrors too (their arguments are not errno).
+    assert str(failed.value) == f"Vanta VT-1: gpio.read(5): {reason}"
+    assert isinstance(failed.value, pk.KorvaneError) and failed.value.reason == reason
+
+
+def test_failure_without_an_operation_has_its_message_as_reason():
+    assert pk.DeviceNotFoundError("no Vanta attached").reason == "no Vanta attached"
 
 
 # --- arguments: refused before anything is sent ------------------------------
