@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import Any, ClassVar, Optional, TypeVar
 
 from . import _args, _core
-from .discovery import DeviceInfo, devices
+from .discovery import DeviceInfo, device_at, devices
 from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, check
 
 __all__ = ["Device"]
@@ -44,13 +44,10 @@ class Device:
 
     def _find(self) -> DeviceInfo:
         if self._wanted_path is not None:
-            for info in devices():
-                if info.path == self._wanted_path:
-                    if info.product != self.PRODUCT:
-                        raise DeviceNotFoundError(
-                            f"{self._wanted_path} is a {info.product}, not a {self.PRODUCT}")
-                    return info
-            raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {self._wanted_path}")
+            found = device_at(self._wanted_path, self.PRODUCT)
+            if found is None:
+                raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {self._wanted_path}")
+            return found
         for info in devices(self.PRODUCT):
             if self._wanted_serial is None or info.serial == self._wanted_serial:
                 return info
@@ -67,10 +64,14 @@ class Device:
         """
         if self._core.is_connected():
             return self
-        info = self._find()
+        return self._open_found(self._find())
+
+    def _open_found(self: _Model, info: DeviceInfo) -> _Model:
+        """Opens the device of an enumeration record just made (the
+        command-line tool's choice), without enumerating again."""
         status = self._core.connect(info.path)
         if status == _core.OPEN_BUSY:
-            raise DeviceBusyError(f"{info.product} {info.serial or info.path} is held open by another "
+            raise DeviceBusyError(f"{info.label} is held open by another "
                                   "connection (close it, or choose another device by serial or path)")
         if status == _core.OPEN_UNAVAILABLE:
             raise DeviceOpenError(f"{info.product} at {info.path} cannot be opened "
@@ -108,7 +109,7 @@ class Device:
         """Names the device in messages: product and serial number (or path)."""
         info = self._info
         if info is not None:
-            return f"{info.product} {info.serial or info.path}"
+            return info.label
         wanted = self._wanted_serial or self._wanted_path
         return f"{self.PRODUCT} {wanted}" if wanted else self.PRODUCT
 

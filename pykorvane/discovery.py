@@ -6,8 +6,9 @@ from dataclasses import dataclass
 from typing import List, Optional
 
 from . import _core
+from .errors import DeviceNotFoundError
 
-__all__ = ["DeviceInfo", "PRODUCTS", "devices"]
+__all__ = ["DeviceInfo", "PRODUCTS", "devices", "device_at"]
 
 #: The product strings of the supported models.
 PRODUCTS = ("Vanta", "Brondel HUB", "DMM")
@@ -30,6 +31,12 @@ class DeviceInfo:
     #: HID interface number.
     interface: int = 0
 
+    @property
+    def label(self) -> str:
+        """How messages name the device: product and serial number, or the
+        path when the device has no serial number."""
+        return f"{self.product} {self.serial or self.path}"
+
 
 def devices(product: Optional[str] = None) -> List[DeviceInfo]:
     """Every attached supported device, in enumeration order.
@@ -45,3 +52,14 @@ def devices(product: Optional[str] = None) -> List[DeviceInfo]:
         if name in PRODUCTS and (product is None or name == product):
             found.append(DeviceInfo(name, serial, path, manufacturer, release, interface))
     return found
+
+
+def device_at(path: str, product: str) -> Optional[DeviceInfo]:
+    """The attached supported device at ``path``, None when there is none;
+    raises DeviceNotFoundError when it is another model than ``product``."""
+    for info in devices():
+        if info.path == path:
+            if info.product != product:
+                raise DeviceNotFoundError(f"{path} is a {info.product}, not a {product}")
+            return info
+    return None

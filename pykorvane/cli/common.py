@@ -21,7 +21,8 @@ from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterator, List, Optional, Type
 
 import pykorvane
-from pykorvane import DeviceBusyError, DeviceInfo, DeviceOpenError, KorvaneError, RefusedError
+from pykorvane import DeviceBusyError, DeviceInfo, DeviceNotFoundError, DeviceOpenError, KorvaneError, RefusedError
+from pykorvane.discovery import device_at
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -161,19 +162,13 @@ def finish(parser: argparse.ArgumentParser, run: Callable, devices: Optional[tup
 
 # ---------------------------------------------------------------- failures in words
 
-def label(info: DeviceInfo) -> str:
-    """How every message names a device: product and serial number, or the
-    path when the device has no serial number."""
-    return f"{info.product} {info.serial or info.path}"
-
-
 class OpenDevice:
     """A device opened for one command, with its name for messages."""
 
     def __init__(self, device: Any, info: DeviceInfo) -> None:
         self.device = device
         self.info = info
-        self.name = label(info)
+        self.name = info.label
 
     @contextlib.contextmanager
     def doing(self, what: str, hint: str = "") -> Iterator[None]:
@@ -214,12 +209,13 @@ def attached(product: Optional[str] = None) -> List[DeviceInfo]:
 def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceInfo:
     """The attached device the options select, or a CliError saying what is attached."""
     if path is not None:
-        for info in pykorvane.devices():
-            if info.path == path:
-                if info.product != model.product:
-                    raise CliError(f"{path} is a {info.product}, not a {model.product}")
-                return info
-        raise CliError(f"no device attached at {path} (see `korvane list`)")
+        try:
+            at_path = device_at(path, model.product)
+        except DeviceNotFoundError as error:
+            raise CliError(error.reason)
+        if at_path is None:
+            raise CliError(f"no device attached at {path} (see `korvane list`)")
+        return at_path
     found = attached(model.product)
     matching = [info for info in found if serial is None or info.serial == serial]
     if not matching:
@@ -230,7 +226,7 @@ def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceIn
     if len(matching) > 1:
         which = f"{len(matching)} {model.product} devices" + (
             f" with serial number '{serial}'" if serial is not None else "")
-        print(f"korvane: note: {which} attached, using {label(chosen)} at {chosen.path}; "
+        print(f"korvane: note: {which} attached, using {chosen.label} at {chosen.path}; "
               f"choose one with {'--path' if serial is not None else '--serial or --path'}",
               file=sys.stderr)
     return chosen
@@ -238,19 +234,19 @@ def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceIn
 
 @contextlib.contextmanager
 def opened(model: Model, args: argparse.Namespace) -> Iterator[OpenDevice]:
-    """Opens the selected device of the model; closes it afterwards."""
+    """Opens the selected device of the model; closes it afterwards. The
+    device is opened by the record choose() found, without listing the
+    devices again."""
     info = choose(model, getattr(args, "serial", None), getattr(args, "path", None))
     device = model.cls(path=info.path)
-    name = label(info)
+    name = info.label
     try:
-        device.open()
+        device._open_found(info)
     except DeviceBusyError:
         raise CliError(f"{name}: cannot be opened: another program holds it open")
     except DeviceOpenError:
         raise CliError(f"{name}: cannot be opened at {info.path}; check the access rights of its "
                        "device node (see the udev rule in docs/install.md)")
-    except KorvaneError as error:  # unplugged between the listing and the open
-        raise CliError(f"{name}: cannot be opened: {error.reason}")
     try:
         yield OpenDevice(device, info)
     finally:

@@ -143,6 +143,17 @@ def test_several_boards_without_serial_use_the_first_and_say_so(emu, capsys):
     assert "2 Vanta devices attached, using Vanta VT-0001" in err and "--serial or --path" in err
 
 
+@pytest.mark.parametrize("selection", [[], ["-s", "VT-0001"], ["-p", "path"]])
+def test_a_command_lists_the_devices_once(vanta, capsys, monkeypatch, selection):
+    from pykorvane import _core
+    listings = []
+    listed = _core.attached_devices
+    monkeypatch.setattr(_core, "attached_devices", lambda: listings.append(1) or listed())
+    argv = [vanta.path if a == "path" else a for a in selection]
+    assert run(capsys, "gpio", "read", "1", *argv) == (0, "0\n", "")
+    assert len(listings) == 1
+
+
 # ---------------------------------------------------------------- failures
 
 @pytest.mark.parametrize("argv, message", [

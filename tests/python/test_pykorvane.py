@@ -49,6 +49,7 @@ def test_devices_lists_every_supported_device(emu):
         ("Vanta", "VT-1", first.path), ("Vanta", "VT-1", twin.path), ("Vanta", "", blank.path),
         ("DMM", "DM-1", meter.path)]
     assert found[0] == pk.DeviceInfo("Vanta", "VT-1", first.path, "Korvane Emulated", 0x0100, 0)
+    assert [i.label for i in found] == ["Vanta VT-1", "Vanta VT-1", f"Vanta {blank.path}", "DMM DM-1"]
     assert [i.path for i in pk.devices("DMM")] == [meter.path]
     with pytest.raises(ValueError, match="product must be one of"):
         pk.devices("vanta")
