@@ -83,7 +83,7 @@ def cmd_list(args: argparse.Namespace) -> None:
 
 
 def cmd_info(args: argparse.Namespace) -> None:
-    with opened(args.model, args) as dev:
+    with opened(args) as dev:
         with dev.doing("reading the identity"):
             device = dev.device
             info = {"vendor": device.vendor, "product": device.product, "revision": device.revision,

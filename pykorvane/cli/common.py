@@ -43,14 +43,17 @@ class UsageError(Exception):
 @dataclass(frozen=True)
 class Model:
     key: str
-    product: str
     cls: Type[pykorvane.Device]
+
+    @property
+    def product(self) -> str:
+        return self.cls.PRODUCT
 
 
 MODELS = {
-    "vanta": Model("vanta", "Vanta", pykorvane.Vanta),
-    "hub": Model("hub", "Brondel HUB", pykorvane.Brondel),
-    "dmm": Model("dmm", "DMM", pykorvane.Dmm),
+    "vanta": Model("vanta", pykorvane.Vanta),
+    "hub": Model("hub", pykorvane.Brondel),
+    "dmm": Model("dmm", pykorvane.Dmm),
 }
 MODEL_ALIASES = {
     "vanta": "vanta",
@@ -131,15 +134,20 @@ def add_device_choice(parser: argparse.ArgumentParser, devices: tuple, default: 
                         help=f"which model's block to use (default: {default})")
 
 
-def add_actions(parser: argparse.ArgumentParser, devices: Optional[tuple] = None,
-                default: Optional[str] = None) -> Any:
-    """The actions of a command. The selection options (and -d where the
-    command works on several models) are taken between the command and the
-    action too."""
+def add_device_options(parser: argparse.ArgumentParser, devices: tuple = (),
+                       model: Optional[str] = None) -> None:
+    """The selection options, and -d where the command works on the blocks
+    of several models (``devices``, ``model`` the default)."""
     if devices:
-        assert default is not None
-        add_device_choice(parser, devices, default)
+        assert model is not None
+        add_device_choice(parser, devices, model)
     add_selection(parser)
+
+
+def add_actions(parser: argparse.ArgumentParser, devices: tuple = (), model: Optional[str] = None) -> Any:
+    """The actions of a command. The device options are taken between the
+    command and the action too."""
+    add_device_options(parser, devices, model)
     actions = parser.add_subparsers(dest="action", metavar="ACTION", parser_class=Parser)
     actions.required = True
     return actions
@@ -149,14 +157,14 @@ def add_json(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--json", action="store_true", help="print JSON instead of text")
 
 
-def finish(parser: argparse.ArgumentParser, run: Callable, devices: Optional[tuple] = None,
-           default: Optional[str] = None, **defaults: Any) -> None:
-    """The selection options and the function the command runs. Called after
-    the command's own arguments, so the help lists those first."""
-    if devices:
-        assert default is not None
-        add_device_choice(parser, devices, default)
-    add_selection(parser)
+def finish(parser: argparse.ArgumentParser, run: Callable, devices: tuple = (),
+           model: Optional[str] = None, **defaults: Any) -> None:
+    """The device options and the function the command runs, and the model
+    opened() opens (unless -d chooses another). Called after the command's
+    own arguments, so the help lists those first."""
+    add_device_options(parser, devices, model)
+    if model is not None:
+        defaults["model"] = MODELS[model]
     parser.set_defaults(run=run, parser=parser, **defaults)
 
 
@@ -233,10 +241,12 @@ def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceIn
 
 
 @contextlib.contextmanager
-def opened(model: Model, args: argparse.Namespace) -> Iterator[OpenDevice]:
-    """Opens the selected device of the model; closes it afterwards. The
-    device is opened by the record choose() found, without listing the
-    devices again."""
+def opened(args: argparse.Namespace) -> Iterator[OpenDevice]:
+    """Opens the selected device of the command's model (-d, else the one
+    finish() recorded or the command's MODEL argument); closes it
+    afterwards. The device is opened by the record choose() found, without
+    listing the devices again."""
+    model: Model = getattr(args, "device", None) or args.model
     info = choose(model, getattr(args, "serial", None), getattr(args, "path", None))
     device = model.cls(path=info.path)
     name = info.label
@@ -251,10 +261,6 @@ def opened(model: Model, args: argparse.Namespace) -> Iterator[OpenDevice]:
         yield OpenDevice(device, info)
     finally:
         device.close()
-
-
-def model_of(args: argparse.Namespace, default_key: str) -> Model:
-    return getattr(args, "device", None) or MODELS[default_key]
 
 
 # ---------------------------------------------------------------- output

@@ -9,8 +9,9 @@ import argparse
 import time
 from typing import Dict, List, Set, Union
 
+from pykorvane import Brondel
+
 from .common import (
-    MODELS,
     OpenDevice,
     add_actions,
     add_json,
@@ -22,8 +23,7 @@ from .common import (
     seconds,
 )
 
-HUB_PORTS = 32
-ALL_PORTS = (1 << HUB_PORTS) - 1
+ALL_PORTS = (1 << Brondel.PORTS) - 1
 SHOWN_PORTS = 4
 
 
@@ -41,9 +41,9 @@ def parse_port_list(text: str) -> Union[str, List[int]]:
         except ValueError:
             raise argparse.ArgumentTypeError(
                 f"ports must be 'all', a list like 1,3 or a range like 2-4, not '{text}'")
-        if not 1 <= low <= high <= HUB_PORTS:
+        if not 1 <= low <= high <= Brondel.PORTS:
             raise argparse.ArgumentTypeError(
-                f"ports are numbered 1 to {HUB_PORTS} and ranges go upwards, not '{part}'")
+                f"ports are numbered 1 to {Brondel.PORTS} and ranges go upwards, not '{part}'")
         ports.update(range(low, high + 1))
     return sorted(ports)
 
@@ -62,7 +62,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
                     "Every action shows the status afterwards."))
 
     def status_options(p: argparse.ArgumentParser) -> None:
-        p.add_argument("--ports", dest="shown_ports", type=int_in(1, HUB_PORTS, "the number of ports"),
+        p.add_argument("--ports", dest="shown_ports", type=int_in(1, Brondel.PORTS, "the number of ports"),
                        default=SHOWN_PORTS, metavar="N",
                        help=f"how many ports the status lists (default {SHOWN_PORTS}; "
                             "ports switched on beyond it are listed too)")
@@ -71,14 +71,14 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     p = actions.add_parser("status", help="show which ports are on",
                            description="Show the port status (the hub's port mask).")
     status_options(p)
-    finish(p, cmd_hub_status)
+    finish(p, cmd_hub_status, model="hub")
 
     for name, text in (("on", "switch ports on"), ("off", "switch ports off"),
                        ("toggle", "switch ports that are on off, and those that are off on")):
         p = actions.add_parser(name, help=text, description=f"{text[0].upper()}{text[1:]}.")
         p.add_argument("ports", type=parse_port_list, metavar="PORTS", help="all, 1,3 or 2-4")
         status_options(p)
-        finish(p, cmd_hub_switch, switch=name)
+        finish(p, cmd_hub_switch, model="hub", switch=name)
 
     p = actions.add_parser("cycle", help="power-cycle ports",
                            description="Switch ports off, wait, switch them on again. "
@@ -87,11 +87,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     p.add_argument("--delay", type=seconds("the delay", allow_zero=True), default=2.0,
                    help="seconds the ports stay off (default 2)")
     status_options(p)
-    finish(p, cmd_hub_cycle)
-
-
-def _hub(args: argparse.Namespace):
-    return opened(MODELS["hub"], args)
+    finish(p, cmd_hub_cycle, model="hub")
 
 
 def read_mask(dev: OpenDevice) -> int:
@@ -115,7 +111,7 @@ def show_status(dev: OpenDevice, mask: int, shown: int, as_json: bool) -> None:
     if as_json:
         status: Dict[str, object] = {
             "device": dev.name, "serial": dev.info.serial, "path": dev.info.path, "mask": mask,
-            "on": [p for p in range(1, HUB_PORTS + 1) if mask >> (p - 1) & 1],
+            "on": [p for p in range(1, Brondel.PORTS + 1) if mask >> (p - 1) & 1],
             "ports": {str(p): bool(mask >> (p - 1) & 1) for p in ports},
         }
         print_json(status)
@@ -126,13 +122,13 @@ def show_status(dev: OpenDevice, mask: int, shown: int, as_json: bool) -> None:
 
 
 def cmd_hub_status(args: argparse.Namespace) -> None:
-    with _hub(args) as dev:
+    with opened(args) as dev:
         show_status(dev, read_mask(dev), args.shown_ports, args.json)
 
 
 def cmd_hub_switch(args: argparse.Namespace) -> None:
     bits = bits_of(args.ports)
-    with _hub(args) as dev:
+    with opened(args) as dev:
         mask = read_mask(dev)
         new = {"on": mask | bits, "off": mask & ~bits, "toggle": mask ^ bits}[args.switch]
         verb = "toggling" if args.switch == "toggle" else f"switching {args.switch}"
@@ -142,7 +138,7 @@ def cmd_hub_switch(args: argparse.Namespace) -> None:
 
 def cmd_hub_cycle(args: argparse.Namespace) -> None:
     bits = bits_of(args.ports)
-    with _hub(args) as dev:
+    with opened(args) as dev:
         mask = read_mask(dev)
         try:
             write_mask(dev, mask & ~bits, f"switching off {describe(args.ports)}")

@@ -6,7 +6,7 @@ import argparse
 import json
 from typing import Any, Callable, Dict, Iterator, List, Optional
 
-from pykorvane import DeviceGoneError, KorvaneError, NoAnswerError
+from pykorvane import Adc, DeviceGoneError, Gpio, I2c, KorvaneError, NoAnswerError, PinMode
 
 from .common import (
     COUNT,
@@ -17,22 +17,16 @@ from .common import (
     as_json_keys,
     finish,
     int_in,
-    model_of,
     opened,
     print_json,
     schedule,
     seconds,
 )
 
-PIN_COUNT = 32
-ADC_CHANNELS = 8
-PIN_MODES = ("output", "input", "pullup", "pulldown")
 LEVELS = {"0": False, "low": False, "1": True, "high": True}
 # The models whose block a command uses (-d), and the default one.
-GPIO_MODELS: Dict[str, Any] = dict(devices=("vanta", "hub"), default="vanta")
-I2C_MODELS: Dict[str, Any] = dict(devices=("vanta", "dmm"), default="vanta")
-# The addresses i2cdetect probes by default; the others are reserved.
-DETECT_FIRST, DETECT_LAST = 0x08, 0x77
+GPIO_MODELS: Dict[str, Any] = dict(devices=("vanta", "hub"), model="vanta")
+I2C_MODELS: Dict[str, Any] = dict(devices=("vanta", "dmm"), model="vanta")
 
 
 def add_commands(commands: argparse._SubParsersAction) -> None:
@@ -48,11 +42,11 @@ def _add_gpio(commands: argparse._SubParsersAction) -> None:
         "gpio", help="pin modes and levels (Vanta or hub)",
         description="Set a pin's mode, drive or read a pin, read or write the "
                     "whole level mask (bit n = pin n)."), **GPIO_MODELS)
-    pin = int_in(0, PIN_COUNT - 1, "a pin")
+    pin = int_in(0, Gpio.PINS - 1, "a pin")
 
     p = actions.add_parser("mode", help="set a pin's mode", description="Set a pin's mode.")
     p.add_argument("pin", type=pin, help="pin number, 0 to 31")
-    p.add_argument("mode", choices=PIN_MODES,
+    p.add_argument("mode", choices=[mode.value for mode in PinMode],
                    help="output, input, pullup or pulldown (an input with that pull)")
     finish(p, cmd_gpio_mode, **GPIO_MODELS)
 
@@ -75,23 +69,19 @@ def _add_gpio(commands: argparse._SubParsersAction) -> None:
     finish(p, cmd_gpio_mask, **GPIO_MODELS)
 
 
-def _gpio_device(args: argparse.Namespace):
-    return opened(model_of(args, "vanta"), args)
-
-
 def cmd_gpio_mode(args: argparse.Namespace) -> None:
-    with _gpio_device(args) as dev, dev.doing(f"setting pin {args.pin} to {args.mode}"):
+    with opened(args) as dev, dev.doing(f"setting pin {args.pin} to {args.mode}"):
         dev.device.gpio.mode(args.pin, args.mode)
 
 
 def cmd_gpio_write(args: argparse.Namespace) -> None:
     high = LEVELS[args.level]
-    with _gpio_device(args) as dev, dev.doing(f"driving pin {args.pin} {'high' if high else 'low'}"):
+    with opened(args) as dev, dev.doing(f"driving pin {args.pin} {'high' if high else 'low'}"):
         dev.device.gpio.write(args.pin, high)
 
 
 def cmd_gpio_read(args: argparse.Namespace) -> None:
-    with _gpio_device(args) as dev, dev.doing(f"reading pin {args.pin}"):
+    with opened(args) as dev, dev.doing(f"reading pin {args.pin}"):
         level = int(dev.device.gpio.read(args.pin))
     if args.json:
         print_json({"pin": args.pin, "level": level})
@@ -103,10 +93,10 @@ def cmd_gpio_mask(args: argparse.Namespace) -> None:
     if args.value is not None:
         if args.json:
             args.parser.error("--json is for reading the mask, not for writing it")
-        with _gpio_device(args) as dev, dev.doing(f"writing the level mask 0x{args.value:08x}"):
+        with opened(args) as dev, dev.doing(f"writing the level mask 0x{args.value:08x}"):
             dev.device.gpio.write_levels(args.value)
         return
-    with _gpio_device(args) as dev, dev.doing("reading the level mask"):
+    with opened(args) as dev, dev.doing("reading the level mask"):
         mask = dev.device.gpio.levels
     if args.json:
         print_json({"mask": mask})
@@ -128,19 +118,19 @@ def _add_adc(commands: argparse._SubParsersAction) -> None:
     p.add_argument("-n", "--count", type=COUNT,
                    help="number of readings (default: 1, or until Ctrl-C with --interval)")
     add_json(p)
-    finish(p, cmd_adc)
+    finish(p, cmd_adc, model="vanta")
 
 
 def _adc_channel(text: str):
     if text.strip().lower() == "all":
         return "all"
-    return int_in(0, ADC_CHANNELS - 1, "a channel")(text)
+    return int_in(0, Adc.CHANNELS - 1, "a channel")(text)
 
 
 def cmd_adc(args: argparse.Namespace) -> None:
-    channels = list(range(ADC_CHANNELS)) if args.channel == "all" else [args.channel]
+    channels = list(range(Adc.CHANNELS)) if args.channel == "all" else [args.channel]
     count = args.count if args.count is not None or args.interval is not None else 1
-    with opened(model_of(args, "vanta"), args) as dev:
+    with opened(args) as dev:
         adc = dev.device.adc
         if len(channels) > 1 and not args.json:
             print("\t".join(f"ch{c}" for c in channels))
@@ -199,7 +189,7 @@ def _add_i2c(commands: argparse._SubParsersAction) -> None:
                                        "i2cdetect's grid: the address where a target "
                                        "answered, -- where none did.")
     p.add_argument("-r", "--range", dest="range", type=parse_address_range,
-                   default=(DETECT_FIRST, DETECT_LAST), metavar="FIRST-LAST",
+                   default=(I2c.SCAN_FIRST, I2c.SCAN_LAST), metavar="FIRST-LAST",
                    help="addresses to probe (default 0x08-0x77)")
     add_json(p)
     finish(p, cmd_i2c_detect, **I2C_MODELS)
@@ -236,10 +226,6 @@ def _add_i2c(commands: argparse._SubParsersAction) -> None:
     finish(p, cmd_i2c_dump, **I2C_MODELS)
 
 
-def _i2c_device(args: argparse.Namespace):
-    return opened(model_of(args, "vanta"), args)
-
-
 def _target_hint(address: Optional[int]) -> str:
     return f"no target at 0x{address:02x}?" if address is not None else "no target at the bridge's address?"
 
@@ -251,7 +237,7 @@ def _set_target(dev: OpenDevice, address: Optional[int]) -> None:
 
 
 def cmd_i2c_addr(args: argparse.Namespace) -> None:
-    with _i2c_device(args) as dev:
+    with opened(args) as dev:
         _set_target(dev, args.address)
 
 
@@ -271,7 +257,7 @@ def detect_lines(first: int, last: int, found: List[int]) -> Iterator[str]:
 
 def cmd_i2c_detect(args: argparse.Namespace) -> None:
     first, last = args.range
-    with _i2c_device(args) as dev, dev.doing(f"probing I2C addresses 0x{first:02x}-0x{last:02x}"):
+    with opened(args) as dev, dev.doing(f"probing I2C addresses 0x{first:02x}-0x{last:02x}"):
         found = dev.device.i2c.scan(first, last)
     if args.json:
         print_json({"first": first, "last": last, "found": found})
@@ -281,7 +267,7 @@ def cmd_i2c_detect(args: argparse.Namespace) -> None:
 
 
 def cmd_i2c_read(args: argparse.Namespace) -> None:
-    with _i2c_device(args) as dev:
+    with opened(args) as dev:
         _set_target(dev, args.addr)
         with dev.doing(f"reading I2C register 0x{args.register:02x}", _target_hint(args.addr)):
             value = dev.device.i2c.read(args.register, args.width)
@@ -295,7 +281,7 @@ def cmd_i2c_read(args: argparse.Namespace) -> None:
 def cmd_i2c_write(args: argparse.Namespace) -> None:
     if args.value >> (8 * args.width):
         args.parser.error(f"the value 0x{args.value:x} does not fit in {args.width} byte(s)")
-    with _i2c_device(args) as dev:
+    with opened(args) as dev:
         _set_target(dev, args.addr)
         with dev.doing(f"writing 0x{args.value:0{2 * args.width}x} to I2C register "
                        f"0x{args.register:02x}", _target_hint(args.addr)):
@@ -338,7 +324,7 @@ def read_registers(dev: OpenDevice, first: int, last: int, values: Dict[int, Opt
 def cmd_i2c_dump(args: argparse.Namespace) -> None:
     first, last = args.range
     values: Dict[int, Optional[int]] = {}
-    with _i2c_device(args) as dev:
+    with opened(args) as dev:
         _set_target(dev, args.addr)
         try:
             refusals = read_registers(dev, first, last, values)

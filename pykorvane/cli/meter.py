@@ -16,7 +16,6 @@ from pykorvane import DeviceGoneError, KorvaneError
 
 from .common import (
     COUNT,
-    MODELS,
     CliError,
     add_actions,
     add_json,
@@ -47,11 +46,11 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     p = actions.add_parser("read", help="read voltage and current",
                            description="Read voltage (V) and current (A).")
     add_json(p)
-    finish(p, cmd_meter_read)
+    finish(p, cmd_meter_read, model="dmm")
 
     p = actions.add_parser("calibrate", help="run the meter's calibration",
                            description="Run the meter's calibration.")
-    finish(p, cmd_meter_calibrate)
+    finish(p, cmd_meter_calibrate, model="dmm")
 
     for name, text, run in (
             ("offsets", "show the calibration offsets (in the meter's steps)", cmd_meter_offsets),
@@ -59,7 +58,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
             ("dieid", "show the die id of the meter's measuring chip", cmd_meter_dieid)):
         p = actions.add_parser(name, help=text, description=text[0].upper() + text[1:] + ".")
         add_json(p)
-        finish(p, run)
+        finish(p, run, model="dmm")
 
     p = actions.add_parser(
         "log", help="log readings with timestamps to CSV",
@@ -80,16 +79,12 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     p.add_argument("--plot", metavar="FILE.png",
                    help="also draw the readings into a PNG file (needs matplotlib)")
     add_json(p)
-    finish(p, cmd_meter_log)
-
-
-def _meter(args: argparse.Namespace):
-    return opened(MODELS["dmm"], args)
+    finish(p, cmd_meter_log, model="dmm")
 
 
 def cmd_meter_read(args: argparse.Namespace) -> None:
     values = {}
-    with _meter(args) as dev:
+    with opened(args) as dev:
         for quantity, unit in QUANTITIES:
             with dev.doing(f"reading the {quantity}"):
                 values[quantity, unit] = reading(getattr(dev.device, quantity))
@@ -101,12 +96,12 @@ def cmd_meter_read(args: argparse.Namespace) -> None:
 
 
 def cmd_meter_calibrate(args: argparse.Namespace) -> None:
-    with _meter(args) as dev, dev.doing("calibrating"):
+    with opened(args) as dev, dev.doing("calibrating"):
         dev.device.calibrate()
 
 
 def cmd_meter_offsets(args: argparse.Namespace) -> None:
-    with _meter(args) as dev, dev.doing("reading the calibration offsets"):
+    with opened(args) as dev, dev.doing("reading the calibration offsets"):
         offsets = dev.device.calibration_offsets._asdict()
     if args.json:
         print_json(dict(offsets))
@@ -116,7 +111,7 @@ def cmd_meter_offsets(args: argparse.Namespace) -> None:
 
 
 def cmd_meter_regs(args: argparse.Namespace) -> None:
-    with _meter(args) as dev, dev.doing("reading the registers"):
+    with opened(args) as dev, dev.doing("reading the registers"):
         registers = dev.device.registers()
     if args.json:
         print_json({"registers": as_json_keys(registers)})
@@ -126,7 +121,7 @@ def cmd_meter_regs(args: argparse.Namespace) -> None:
 
 
 def cmd_meter_dieid(args: argparse.Namespace) -> None:
-    with _meter(args) as dev, dev.doing("reading the die id"):
+    with opened(args) as dev, dev.doing("reading the die id"):
         die_id = dev.device.die_id
     if args.json:
         print_json({"die_id": die_id})
@@ -305,7 +300,7 @@ def cmd_meter_log(args: argparse.Namespace) -> None:
     # Checked before logging, not after an hour of it.
     pyplot = load_pyplot() if args.plot else None
     result = LogResult()
-    with _meter(args) as dev, _output(args.output) as stream:
+    with opened(args) as dev, _output(args.output) as stream:
         name = dev.name
         to_stdout = stream is sys.stdout
         writer = csv.writer(stream, lineterminator="\n")
