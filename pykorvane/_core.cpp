@@ -110,8 +110,6 @@ PYBIND11_MODULE(_core, m) {
     m.attr("STATUS_GONE") = static_cast<int>(AttributeStatus::Gone);
     m.attr("STATUS_BAD_ARGUMENT") = static_cast<int>(AttributeStatus::BadArgument);
 
-    m.attr("OPEN_OPENED") = static_cast<int>(KorCore::OpenStatus::Opened);
-    m.attr("OPEN_ALREADY_OPEN") = static_cast<int>(KorCore::OpenStatus::AlreadyOpen);
     m.attr("OPEN_UNAVAILABLE") = static_cast<int>(KorCore::OpenStatus::Unavailable);
     m.attr("OPEN_BUSY") = static_cast<int>(KorCore::OpenStatus::Busy);
 
@@ -156,8 +154,6 @@ PYBIND11_MODULE(_core, m) {
                  return done(i2c.writeRegister(reg, value, width));
              },
              Released(), py::arg("reg"), py::arg("value"), py::arg("width"))
-        .def("probe", [](I2cHw &i2c, uint8_t address) { return read(i2c.probe(address)); }, Released(),
-             py::arg("address"))
         .def("scan", [](I2cHw &i2c, uint8_t first, uint8_t last) { return read(i2c.scan(first, last)); },
              Released(), py::arg("first"), py::arg("last"));
 
@@ -171,18 +167,18 @@ PYBIND11_MODULE(_core, m) {
         .def("is_connected", &KorCore::isConnected, Released());
 
     // The blocks are members of the model: the returned object keeps the
-    // model alive (reference_internal).
-    const auto member = py::return_value_policy::reference_internal;
+    // model alive (reference_internal, def_property_readonly's policy for a
+    // getter that is not a cpp_function).
 
     py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.", plainType())
         .def(py::init<>())
-        .def_property_readonly("gpio", [](Vanta &v) -> GpioHw & { return v.gpiohw; }, member)
-        .def_property_readonly("adc", [](Vanta &v) -> AdcHw & { return v.adchw; }, member)
-        .def_property_readonly("i2c", [](Vanta &v) -> I2cHw & { return v.i2chw; }, member);
+        .def_property_readonly("gpio", [](Vanta &v) -> GpioHw & { return v.gpiohw; })
+        .def_property_readonly("adc", [](Vanta &v) -> AdcHw & { return v.adchw; })
+        .def_property_readonly("i2c", [](Vanta &v) -> I2cHw & { return v.i2chw; });
 
     py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.", plainType())
         .def(py::init<>())
-        .def_property_readonly("gpio", [](Brondel &b) -> GpioHw & { return b.gpiohw; }, member)
+        .def_property_readonly("gpio", [](Brondel &b) -> GpioHw & { return b.gpiohw; })
         .def("port_mask", [](Brondel &b) { return read(b.portMask()); }, Released())
         .def("set_port_mask", [](Brondel &b, uint32_t mask) { return done(b.setPortMask(mask)); }, Released(),
              py::arg("mask"))
@@ -191,7 +187,7 @@ PYBIND11_MODULE(_core, m) {
 
     py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.", plainType())
         .def(py::init<>())
-        .def_property_readonly("i2c", [](Dmm &d) -> I2cHw & { return d.i2chw; }, member)
+        .def_property_readonly("i2c", [](Dmm &d) -> I2cHw & { return d.i2chw; })
         .def("voltage", [](Dmm &d) { return read(d.voltageReading()); }, Released())
         .def("current", [](Dmm &d) { return read(d.currentReading()); }, Released())
         .def("calibration_offsets", &offsets, Released())

@@ -9,9 +9,7 @@ MODE_INPUT: int
 MODE_OUTPUT: int
 MODE_PULLDOWN: int
 MODE_PULLUP: int
-OPEN_ALREADY_OPEN: int
 OPEN_BUSY: int
-OPEN_OPENED: int
 OPEN_UNAVAILABLE: int
 STATUS_BAD_ARGUMENT: int
 STATUS_GONE: int
@@ -61,7 +59,6 @@ class Gpio:
 
 class I2c:
     def __init__(self, *args: object, **kwargs: object) -> None: ...
-    def probe(self, address: int) -> Tuple[int, int, bool]: ...
     def read_register(self, reg: int, width: int) -> Tuple[int, int, int]: ...
     def scan(self, first: int, last: int) -> Tuple[int, int, List[int]]: ...
     def set_target(self, address: int) -> Tuple[int, int, None]: ...

@@ -132,6 +132,19 @@ def test_dropped_device_object_closes(emu):
     assert emu.open_handle_count() == 0
 
 
+@pytest.mark.parametrize("model, product, block", [
+    (pk.Vanta, "Vanta", "gpio"), (pk.Vanta, "Vanta", "adc"), (pk.Vanta, "Vanta", "i2c"),
+    (pk.Brondel, "Brondel HUB", "gpio"), (pk.Dmm, "DMM", "i2c")])
+def test_a_binding_block_keeps_its_connection_alive(emu, model, product, block):
+    emu.add(product)
+    device = model().open()
+    held = getattr(device._core, block)
+    del device
+    assert emu.open_handle_count() == 1  # the block holds the connection
+    del held
+    assert emu.open_handle_count() == 0
+
+
 def test_reopen_after_replug(emu):
     dev = emu.add("DMM", serial="DM-1")
     with pk.Dmm() as meter:
