@@ -52,3 +52,29 @@ def link(board):
     assert device.open(board.path) is False
     yield device
     device.close()
+
+
+PYKORVANE_SERIALS = {"Vanta": "VT-0001", "Brondel HUB": "BH-0001", "DMM": "DM-0001"}
+
+
+@pytest.fixture
+def opened_pykorvane(emu):
+    """opened_pykorvane(product) adds an emulated device of that product and
+    opens a pykorvane model on it: (model, device), the open's traffic
+    cleared. The models are closed after the test."""
+    import pykorvane as pk  # only the pykorvane tests need the binding
+
+    classes = {"Vanta": pk.Vanta, "Brondel HUB": pk.Brondel, "DMM": pk.Dmm}
+    made = []
+
+    def open_model(product):
+        serial = PYKORVANE_SERIALS[product]
+        dev = emu.add(product, serial=serial)
+        model = classes[product](serial=serial).open()
+        made.append(model)
+        dev.clear_log()
+        return model, dev
+
+    yield open_model
+    for model in made:
+        model.close()

@@ -583,8 +583,9 @@ def test_meter_log_duration_to_stdout(dmm, capsys):
     lines = out.splitlines()
     assert lines[0] == "timestamp,elapsed_s,voltage_V,current_A"
     # Slots at 0, 0.1, 0.2 and 0.3 s; one a loaded machine overran is missed, not run late.
+    # Slots a stall pushed past the end are neither run nor counted.
     samples, missed = map(int, re.match(r"DMM DM-0001: (\d+) samples, 0 failed, (\d+) missed", err).groups())
-    assert len(lines) == 1 + samples and samples + missed == 4
+    assert len(lines) == 1 + samples and samples >= 1 and samples + missed <= 4
 
 
 def test_meter_log_keeps_its_duration_while_reads_time_out(dmm, capsys, tmp_path):

@@ -16,23 +16,16 @@ I2C_TARGET, I2C_REG, I2C_DATA2 = 0x1400, 0x1401, 0x1403
 PORTS = 0x8000
 
 
-def opened_model(emu, model_class, product, serial):
-    """An opened pykorvane model and its emulated device, the open's traffic
-    cleared; closed after the test."""
-    dev = emu.add(product, serial=serial)
-    with model_class() as model:
-        dev.clear_log()
-        yield model, dev
+@pytest.fixture
+def board(opened_pykorvane):
+    """An opened I/O board and its emulated device."""
+    return opened_pykorvane("Vanta")
 
 
 @pytest.fixture
-def board(emu):
-    yield from opened_model(emu, pk.Vanta, "Vanta", "VT-0001")
-
-
-@pytest.fixture
-def hub(emu):
-    yield from opened_model(emu, pk.Brondel, "Brondel HUB", "BH-0001")
+def hub(opened_pykorvane):
+    """An opened hub and its emulated device."""
+    return opened_pykorvane("Brondel HUB")
 
 
 # --- finding and opening ----------------------------------------------------
@@ -347,7 +340,8 @@ def test_a_waiting_call_lets_another_meter_go_on(emu):
     its request is out, another thread reads the other meter and then sends
     the awaited answer. Were the interpreter held, that thread could only
     run after the waiting call had given up (NoAnswerError)."""
-    silent, lively = emu.add("DMM", serial="DM-1"), emu.add("DMM", serial="DM-2")
+    silent = emu.add("DMM", serial="DM-1")
+    emu.add("DMM", serial="DM-2")
     with pk.Dmm(serial="DM-1") as waiting, pk.Dmm(serial="DM-2") as other:
         silent.mute()
         silent.clear_log()

@@ -4,15 +4,15 @@ import pytest
 
 import pykorvane as pk
 from device_helpers import R
-from test_pykorvane_status import OPERATIONS, opened  # noqa: F401  (opened is a fixture)
+from test_pykorvane_status import OPERATIONS
 
 SILENT = [op for op in OPERATIONS if op[0] in ("gpio.read", "meter.voltage")]
 
 
 @pytest.mark.parametrize("name, product, call, value, attid, opcode, last", SILENT,
                          ids=[op[0] for op in SILENT])
-def test_muted_device_gives_no_answer(opened, name, product, call, value, attid, opcode, last):
-    model, dev = opened(product)
+def test_muted_device_gives_no_answer(opened_pykorvane, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
     dev.mute()
     with pytest.raises(pk.NoAnswerError, match="no answer") as silent:
         call(model)

@@ -12,8 +12,6 @@ import pykorvane as pk
 from device_helpers import READ, WRITE, R, W, u32
 
 VANTA, HUB, DMM = "Vanta", "Brondel HUB", "DMM"
-MODELS = {VANTA: pk.Vanta, HUB: pk.Brondel, DMM: pk.Dmm}
-SERIALS = {VANTA: "VT-0001", HUB: "BH-0001", DMM: "DM-0001"}
 
 GPIO_MODE, GPIO_LEVELS = 0x1200, 0x1203
 I2C_TARGET, I2C_REG, I2C_DATA2 = 0x1400, 0x1401, 0x1403
@@ -63,34 +61,16 @@ OPERATIONS = [
 IDS = [op[0] for op in OPERATIONS]
 
 
-@pytest.fixture
-def opened(emu):
-    """Opens a model over a fresh emulated device: (model object, device),
-    the open's traffic cleared; closed afterwards."""
-    made = []
-
-    def open_model(product):
-        dev = emu.add(product, serial=SERIALS[product])
-        model = MODELS[product](serial=SERIALS[product]).open()
-        made.append(model)
-        dev.clear_log()
-        return model, dev
-
-    yield open_model
-    for model in made:
-        model.close()
-
-
 @pytest.mark.parametrize("name, product, call, value, attid, opcode, last", OPERATIONS, ids=IDS)
-def test_value_and_last_request(opened, name, product, call, value, attid, opcode, last):
-    model, dev = opened(product)
+def test_value_and_last_request(opened_pykorvane, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
     assert call(model) == value
     assert dev.requests()[-1] == last
 
 
 @pytest.mark.parametrize("name, product, call, value, attid, opcode, last", OPERATIONS, ids=IDS)
-def test_not_open(opened, name, product, call, value, attid, opcode, last):
-    model, dev = opened(product)
+def test_not_open(opened_pykorvane, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
     model.close()
     with pytest.raises(pk.NotOpenError, match="not open"):
         call(model)
@@ -98,8 +78,8 @@ def test_not_open(opened, name, product, call, value, attid, opcode, last):
 
 
 @pytest.mark.parametrize("name, product, call, value, attid, opcode, last", OPERATIONS, ids=IDS)
-def test_refused_carries_the_return_code(opened, name, product, call, value, attid, opcode, last):
-    model, dev = opened(product)
+def test_refused_carries_the_return_code(opened_pykorvane, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
     dev.fail_attribute(attid)
     with pytest.raises(pk.RefusedError) as refused:
         call(model)
@@ -113,16 +93,16 @@ def test_refused_carries_the_return_code(opened, name, product, call, value, att
 
 
 @pytest.mark.parametrize("name, product, call, value, attid, opcode, last", OPERATIONS, ids=IDS)
-def test_malformed_answer(opened, name, product, call, value, attid, opcode, last):
-    model, dev = opened(product)
+def test_malformed_answer(opened_pykorvane, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
     dev.raw_answer(attid, bytes([3, 0x55, 1]))  # an opcode nobody asked for
     with pytest.raises(pk.MalformedAnswerError):
         call(model)
 
 
 @pytest.mark.parametrize("name, product, call, value, attid, opcode, last", OPERATIONS, ids=IDS)
-def test_unplugged_device_is_gone(opened, name, product, call, value, attid, opcode, last):
-    model, dev = opened(product)
+def test_unplugged_device_is_gone(opened_pykorvane, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
     dev.unplug()
     with pytest.raises(pk.DeviceGoneError, match="gone") as gone:
         call(model)
