@@ -7,10 +7,10 @@
 #include <windows.h>
 #endif
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "Json.h"
 #include "Utf8.h"
@@ -159,22 +159,15 @@ bool readStateFile(const std::string &path, std::string &text, bool &missing, st
     return true;
 }
 
-// Saves of one path from several threads (emu_save_state, the save at
-// exit) each write a temporary of their own.
-std::atomic<unsigned> temporaryCount{0};
+// Saves from several threads (emu_save_state, the save at exit) take turns:
+// each writes the process's temporary and renames it over the file, and on
+// Windows a file cannot be replaced while another replace of it is under way.
+std::mutex savingMutex;
 
 bool writeStateFile(const std::string &path, const std::string &text, std::string &error) {
-    std::string temporary;
-    int fd = -1;
-    // A temporary of the same name is one a process with this pid left
-    // behind when it died; the next name is free.
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = path + ".tmp." + std::to_string(::getpid()) + "." +
-                    std::to_string(temporaryCount++);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
+    std::lock_guard<std::mutex> saving(savingMutex);
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = std::string("cannot create ") + temporary + ": " + std::strerror(errno);
         return false;

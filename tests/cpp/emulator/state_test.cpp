@@ -261,8 +261,8 @@ TEST_F(State, SaveReplacesTheFileWholeAndLeavesNoTemporaryFile) {
 }
 
 // Two threads saving one path (emu_save_state beside the save at exit, say)
-// each write a temporary of their own: every save succeeds and what is
-// published is always a whole file.
+// take turns: every save succeeds and what is published is always a whole
+// file.
 TEST_F(State, ConcurrentSavesOfOnePathEachPublishAWholeFile) {
     emu_add_device("Vanta", "VT-1", nullptr);
     emu_add_device("DMM", "DM-1", nullptr);
