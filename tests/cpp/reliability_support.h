@@ -5,6 +5,7 @@
 #define KORVANE_RELIABILITY_SUPPORT_H
 
 #include <dirent.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -50,7 +51,14 @@ inline long residentBytes() {
 // a process that runs a single test.
 inline int threadCount() {
     static const bool runtimeThreadsStarted = [] {
-        std::thread([] {}).join();
+        long tid = 0;
+        std::thread([&tid] { tid = ::syscall(SYS_gettid); }).join();
+        // join can return before the kernel has released the thread's task;
+        // the count must not take it in.
+        const std::string task = "/proc/self/task/" + std::to_string(tid);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (::access(task.c_str(), F_OK) == 0 && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         return true;
     }();
     (void)runtimeThreadsStarted;
