@@ -55,8 +55,10 @@ void unplugCycles(int device, const std::atomic<int> &steadyRounds,
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         awaitAbove(steadyRounds, cycle);
         std::this_thread::sleep_for(std::chrono::milliseconds(7 * cycle));  // vary the moment
-        emu_unplug(device);
+        // Counted before the unplug: a read failing at once must already
+        // see it.
         unplugs.fetch_add(1);
+        emu_unplug(device);
         awaitAbove(failuresSeen, cycle);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         emu_replug(device);
