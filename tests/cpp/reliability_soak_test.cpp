@@ -224,7 +224,7 @@ private:
     // An answer that arrives after its request gave up must not complete the
     // next request, which asks for another attribute.
     void lateAnswer() {
-        emu_set_answer_delay(device, 1200);
+        emu_set_answer_delay(device, 1250);
         // Every report sent before this request has been read by now: each
         // came before the answer of an earlier transaction.
         const long readBefore = hid_probe::reportsRead(path);

@@ -220,7 +220,7 @@ TEST_F(Service, MutedDeviceWaitIsBounded) {
 TEST_F(Service, LateAnswerIsNotTakenByTheNextRequest) {
     setAttribute(dev, ATT_VOLTAGE, {0xAA, 0xAA, 0xAA, 0xAA});
     setAttribute(dev, ATT_CURRENT, {0xCC, 0xCC, 0xCC, 0xCC});
-    emu_set_answer_delay(dev, 1100);  // just after the wait bound
+    emu_set_answer_delay(dev, 1250);  // after the wait bound, within the grace
     const long readBefore = hid_probe::reportsRead(kPath);
     Attribute voltage(ATT_VOLTAGE, 0, 0);
     EXPECT_TRUE(service->readAttribute(&voltage));

@@ -150,10 +150,10 @@ def test_mute_delay_and_restoring_faults(helper_emu, hid):
         dev.mute()
         assert transact(hid, handle, b"\x04\x13\x81\x01", timeout_ms=50) == b""
         dev.mute(False)
-        dev.answer_delay(100)
+        dev.answer_delay(500)
         assert transact(hid, handle, b"\x04\x13\x81\x01", timeout_ms=20) == b""
         buf = ctypes.create_string_buffer(65)
-        assert hid.hid_read_timeout(handle, buf, 65, 2000) == 64
+        assert hid.hid_read_timeout(handle, buf, 65, 5000) == 64
         dev.answer_delay(0)
         dev.raw_answer(0x8101, b"\x03\x13\x00")
         dev.raw_answer(0x8101, None)

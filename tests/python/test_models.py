@@ -237,7 +237,7 @@ def test_meter_late_answer_is_never_taken_by_the_next_request(meter):
     assert device.open() is False
     dev.set_reading(VOLTAGE, 12.5)
     dev.set_reading(CURRENT, 0.75)
-    dev.answer_delay(1100)
+    dev.answer_delay(1250)
     with Listener(dev) as listener:
         started = time.monotonic()
         assert device.getVoltage() == FAILED_READING

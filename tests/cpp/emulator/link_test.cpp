@@ -150,7 +150,7 @@ TEST_F(Link, NonBlockingReadReturnsZeroAtOnce) {
     const auto start = Clock::now();
     EXPECT_EQ(hid_read(h.get(), buf, sizeof buf), 0);
     EXPECT_EQ(hid_read_timeout(h.get(), buf, sizeof buf, 0), 0);
-    EXPECT_LT(msSince(start), 100);
+    EXPECT_LT(msSince(start), 1000);
 
     ASSERT_EQ(writePacket(h.get(), readRequest(1)), 65);
     EXPECT_EQ(hid_read(h.get(), buf, sizeof buf), 64);  // an undelayed answer is there at once
