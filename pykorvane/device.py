@@ -58,7 +58,8 @@ class Device:
     def open(self: _Model) -> _Model:
         """Opens the device (no-op when open); returns self.
 
-        Raises DeviceNotFoundError when no such device is attached,
+        Raises DeviceNotFoundError when no such device is attached (also
+        when it is unplugged while being opened),
         DeviceBusyError when another connection holds it, DeviceOpenError
         when it cannot be opened (no access to its node).
         """
@@ -74,6 +75,10 @@ class Device:
             raise DeviceBusyError(f"{info.label} is held open by another "
                                   "connection (close it, or choose another device by serial or path)")
         if status == _core.OPEN_UNAVAILABLE:
+            # The record may be stale: a device unplugged since it was listed
+            # is not found, rather than blamed on the node's access rights.
+            if device_at(info.path, self.PRODUCT) is None:
+                raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {info.path}")
             raise DeviceOpenError(f"{info.product} at {info.path} cannot be opened "
                                   "(no access to the device node?)")
         self._info = info

@@ -257,6 +257,8 @@ def opened(args: argparse.Namespace) -> Iterator[OpenDevice]:
     except DeviceOpenError:
         raise CliError(f"{name}: cannot be opened at {info.path}; check the access rights of its "
                        "device node (see the udev rule in docs/install.md)")
+    except DeviceNotFoundError:  # unplugged since choose() listed it
+        raise CliError(f"{name}: cannot be opened: it is no longer attached at {info.path}")
     try:
         yield OpenDevice(device, info)
     finally:

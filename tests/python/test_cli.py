@@ -16,6 +16,7 @@ import pytest
 
 from device_helpers import WRITE, R, W, u32, when_requested
 from pykorvane import cli
+from pykorvane.cli import common
 
 VOLTAGE, CURRENT = 0x8101, 0x8102
 PORTS = 0x8000
@@ -185,6 +186,20 @@ def test_device_that_cannot_be_opened(vanta, capsys):
     code, out, err = run(capsys, "info", "vanta")
     assert (code, out) == (1, "")
     assert err.startswith(f"korvane: Vanta VT-0001: cannot be opened at {vanta.path}")
+
+
+def test_device_unplugged_between_choice_and_open(vanta, capsys, monkeypatch):
+    # Not a missing access right: the device left after it was listed.
+    chosen = common.choose
+
+    def choose_then_unplug(*args):
+        info = chosen(*args)
+        vanta.unplug()
+        return info
+
+    monkeypatch.setattr(common, "choose", choose_then_unplug)
+    assert run(capsys, "info", "vanta") == (
+        1, "", f"korvane: Vanta VT-0001: cannot be opened: it is no longer attached at {vanta.path}\n")
 
 
 # Each case takes about 8 s: the open's identity reads wait on the silent
@@ -731,7 +746,6 @@ def test_a_ctrl_c_dropped_on_the_way_still_ends_a_repeating_command():
     # Python raises the KeyboardInterrupt of a SIGINT wherever the main
     # thread is, a finalizer included, which drops it; the sample loop still
     # sees that Ctrl-C was pressed.
-    from pykorvane.cli import common
     before = signal.getsignal(signal.SIGINT)
     with common.interrupts_noted():
         try:
