@@ -70,36 +70,34 @@ def _borrowing(borrower, lender):
 %pythonappend Pin::Pin %{
         _borrowing(self, args[0])
 %}
+/* Assigning a whole block (vanta.gpiohw = other_block) copies the source's
+ * service anchor and attribute values into the model's block: the copy then
+ * talks through the source's service for as long as that service lives, and
+ * fails as on a closed device once it is gone, so it never reaches freed
+ * memory whatever chain of copies led to it. The copy holds leases on both
+ * blocks' services and the call locks of both their connections (the one
+ * the model's block talks through now, which an earlier assignment may have
+ * made another model's), so that it never meets a call in progress on
+ * either. */
+%{
+#include "CallGuard.h"
+#include "ServiceAnchor.h"
+%}
+%typemap(memberin) GpioHw, AdcHw, I2cHw {
+  if (arg1) {
+    ServiceLease korvane_target($1.anchor()), korvane_source($input->anchor());
+    CallGuard korvane_both(korvane_target.link(), korvane_source.link());
+    $1 = *$input;
+  }
+}
 %define KORVANE_BLOCK_VIEW(model, block)
 %extend model {
 %pythoncode %{
     block = property(lambda self: _borrowing(_korvane.model ## _ ## block ## _get(self), self),
-                     _block_setter(_korvane.model ## _ ## block ## _set, "block"))
+                     _korvane.model ## _ ## block ## _set)
 %}
 }
 %enddef
-/* Assigning a whole block (vanta.gpiohw = other_block) copies the source's
- * service pointer and attribute values into the model's block. The copy
- * holds the call locks of both blocks' connections (the one the model's
- * block talks through now, which an earlier assignment may have made
- * another model's), so that it never meets a call in progress on either. The receiving model's proxy keeps what keeps the
- * source's service alive, for as long as it holds the copy. */
-%{
-#include "CallGuard.h"
-%}
-%typemap(memberin) GpioHw, AdcHw, I2cHw {
-  if (arg1) {
-    CallGuard korvane_both($1.link(), $input->link());
-    $1 = *$input;
-  }
-}
-%pythoncode %{
-def _block_setter(setter, name):
-    def assign(self, block):
-        setter(self, block)
-        self.__dict__["_lent_" + name] = getattr(block, "_borrowed", None)
-    return assign
-%}
 KORVANE_BLOCK_VIEW(Vanta, gpiohw)
 KORVANE_BLOCK_VIEW(Vanta, adchw)
 KORVANE_BLOCK_VIEW(Vanta, i2chw)
@@ -115,10 +113,12 @@ KORVANE_BLOCK_VIEW(Dmm, i2chw)
 %ignore KorService::read;
 %ignore KorService::write;
 %ignore KorService::link;
+%ignore KorService::readValue;
+%ignore KorService::anchor;
 %ignore KorCore::link;
-%ignore GpioHw::link;
-%ignore AdcHw::link;
-%ignore I2cHw::link;
+%ignore GpioHw::anchor;
+%ignore AdcHw::anchor;
+%ignore I2cHw::anchor;
 
 /* Device link. Its calls may wait on hidapi: they run without the
  * interpreter lock (the module's default, see korvane.i). */

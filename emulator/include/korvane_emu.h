@@ -101,8 +101,22 @@ int emu_set_raw_answer(int dev, uint16_t attid, const uint8_t *bytes, int len);
  * naming the attribute of the request. */
 int emu_set_notifications_before_answer(int dev, int count);
 /* Queues a report (len 0..64 bytes, zero padded) from the device now, as if
- * it sent it on its own (a notification, a stray or a stale answer). */
+ * it sent it on its own (a notification, a stray or a stale answer): an
+ * answer no request asked for. -1 while unplugged. */
 int emu_inject_report(int dev, const uint8_t *bytes, int len);
+/* One-shot faults: each applies to the next answer it fits, then disarms.
+ * Arming one again before it is used replaces its value.
+ * The answer (and notifications) to the next request become readable
+ * delay_ms (0..600000) later, on top of any answer delay; later answers are
+ * prompt and overtake it. Logged when sent, as with the answer delay. */
+int emu_delay_next_answer(int dev, int delay_ms);
+/* The next success answer (byte 2 = 1, opcode 0x12 or 0x13, raw answers
+ * excepted) carries a value of value_len (0..61) bytes: the value cut, or
+ * padded with 0xA5, and byte 0 set to 3 + value_len. Failure answers leave
+ * it armed. */
+int emu_resize_next_answer(int dev, int value_len);
+/* The next answer goes out twice, back to back. */
+int emu_duplicate_next_answer(int dev);
 /* Unplugged: leaves enumeration, open handles fail (-1), opens fail.
  * Plugged back: enumerates again; old handles stay dead. */
 int emu_unplug(int dev);

@@ -163,6 +163,9 @@ def _declare(lib: ctypes.CDLL) -> None:
         "emu_set_raw_answer": (i, [i, u16, buf, i]),
         "emu_set_notifications_before_answer": (i, [i, i]),
         "emu_inject_report": (i, [i, buf, i]),
+        "emu_delay_next_answer": (i, [i, i]),
+        "emu_resize_next_answer": (i, [i, i]),
+        "emu_duplicate_next_answer": (i, [i]),
         "emu_unplug": (i, [i]),
         "emu_replug": (i, [i]),
         "emu_log_count": (i, [i]),
@@ -344,8 +347,30 @@ class EmuDevice:
         self._check(self._lib.emu_set_notifications_before_answer(self.id, n), "notifications_before_answer")
 
     def inject(self, data: bytes) -> None:
+        """The device sends this report (0..64 bytes, zero padded) now, unasked:
+        a notification, or a stray or stale answer. EmuError while unplugged."""
         buf, n = _buffer(data)
         self._check(self._lib.emu_inject_report(self.id, buf, n), "inject")
+
+    def delay_next_answer(self, ms: int) -> None:
+        """Only the answer to the next request becomes readable ms (0..600000)
+        later, on top of any answer_delay; answers to later requests are prompt
+        and overtake it."""
+        if not 0 <= ms <= 600000:
+            raise ValueError("delay %r ms is outside 0..600000" % (ms,))
+        self._check(self._lib.emu_delay_next_answer(self.id, int(ms)), "delay_next_answer")
+
+    def resize_next_answer(self, length: int) -> None:
+        """The next success answer (read or write, raw answers excepted) carries
+        a value of length (0..61) bytes: cut, or padded with 0xA5, its length
+        byte 3 + length. Failure answers leave it armed."""
+        if not 0 <= length <= 61:
+            raise ValueError("value length %r is outside 0..61" % (length,))
+        self._check(self._lib.emu_resize_next_answer(self.id, int(length)), "resize_next_answer")
+
+    def duplicate_next_answer(self) -> None:
+        """The next answer goes out twice, back to back."""
+        self._check(self._lib.emu_duplicate_next_answer(self.id), "duplicate_next_answer")
 
     def unplug(self) -> None:
         self._check(self._lib.emu_unplug(self.id), "unplug")

@@ -13,8 +13,7 @@ EmuDevice::EmuDevice(std::unique_ptr<FirmwareModel> firmware, UsbIdentity usb) {
 
 std::shared_ptr<EmuDevice> EmuDevice::create(const std::string &model,
                                              const std::optional<std::string> &serial,
-                                             const std::optional<std::string> &path,
-                                             size_t index) {
+                                             const std::optional<std::string> &path, size_t index) {
     auto firmware = FirmwareModel::create(model, serial.value_or(""));
     if (!firmware)
         return nullptr;
@@ -85,24 +84,43 @@ bool EmuDevice::receive(const InputQueue &from, const Report &report) {
         return false;
     const Request request = parseRequest(report);
     state_.log.hostReport(report, request);
-    const Faults &faults = state_.faults;
+    Faults &faults = state_.faults;
     if (faults.mute)
         return true;  // the transfer went through; the firmware stays silent
 
-    const auto ready = InputQueue::Clock::now() + std::chrono::milliseconds(faults.answerDelayMs);
+    // A one-shot delay comes on top of the standing one, for this request's
+    // answer alone; answers queued later with an earlier ready time overtake it.
+    auto delay = std::chrono::milliseconds(faults.answerDelayMs);
+    if (faults.nextAnswerDelayMs) {
+        delay += std::chrono::milliseconds(*faults.nextAnswerDelayMs);
+        faults.nextAnswerDelayMs.reset();
+    }
+    const auto ready = InputQueue::Clock::now() + delay;
     const uint16_t attid = request.wellFormed ? request.attid : 0;
     for (int i = 0; i < faults.notificationsBeforeAnswer; ++i)
         send(notification(attid), attid, ready);
 
     // A raw answer or a failing attribute replaces the firmware's handling:
-    // the request is not carried out.
+    // the request is not carried out. A raw answer goes out exactly as given.
     auto raw = request.wellFormed ? faults.rawAnswers.find(attid) : faults.rawAnswers.end();
-    if (raw != faults.rawAnswers.end())
-        send(raw->second, attid, ready);
-    else if (request.wellFormed && faults.failing.count(attid))
-        send(statusAnswer(request.opcode, false), attid, ready);
-    else
-        send(state_.firmware->answer(request), attid, ready);
+    Report answer;
+    if (raw != faults.rawAnswers.end()) {
+        answer = raw->second;
+    } else {
+        answer = request.wellFormed && faults.failing.count(attid)
+                     ? statusAnswer(request.opcode, false)
+                     : state_.firmware->answer(request);
+        // The resize stays armed until a success answer uses it.
+        if (faults.nextAnswerValueLength && isSuccessAnswer(answer)) {
+            answer = resizedAnswer(answer, *faults.nextAnswerValueLength);
+            faults.nextAnswerValueLength.reset();
+        }
+    }
+    send(answer, attid, ready);
+    if (faults.duplicateNextAnswer) {
+        send(answer, attid, ready);  // same ready time: the copy follows at once
+        faults.duplicateNextAnswer = false;
+    }
     return true;
 }
 

@@ -46,6 +46,10 @@ struct Faults {
     int notificationsBeforeAnswer = 0;
     std::set<uint16_t> failing;
     std::map<uint16_t, Report> rawAnswers;
+    // One-shot faults, each used up by the answer it changes.
+    std::optional<int> nextAnswerDelayMs;         // the next answer comes this much later
+    std::optional<size_t> nextAnswerValueLength;  // the next success answer's value length
+    bool duplicateNextAnswer = false;             // the next answer goes out twice
 };
 
 // What the control API configures and inspects.
@@ -66,8 +70,7 @@ public:
     // Emulated" as manufacturer. Null for an unknown model.
     static std::shared_ptr<EmuDevice> create(const std::string &model,
                                              const std::optional<std::string> &serial,
-                                             const std::optional<std::string> &path,
-                                             size_t index);
+                                             const std::optional<std::string> &path, size_t index);
     EmuDevice &operator=(const EmuDevice &) = delete;
 
     // Appends the interfaces of a plugged device matching the ids (0 = any).

@@ -54,4 +54,21 @@ Report notification(uint16_t attid) {
     return r;
 }
 
+bool isSuccessAnswer(const Report &answer) {
+    return (answer[1] == kOpValueGet || answer[1] == kOpValueSet) && answer[2] == kRcOk;
+}
+
+Report resizedAnswer(const Report &answer, size_t valueLength) {
+    valueLength = std::min(valueLength, kMaxResizedValue);
+    const size_t length = answer[0] & 0x3F;
+    const size_t kept = std::min(length < 3 ? 0 : length - 3, valueLength);
+    Report r{};
+    r[0] = uint8_t(3 + valueLength);
+    r[1] = answer[1];
+    r[2] = answer[2];
+    std::copy(answer.begin() + 3, answer.begin() + 3 + kept, r.begin() + 3);
+    std::fill(r.begin() + 3 + kept, r.begin() + 3 + valueLength, kResizePad);
+    return r;
+}
+
 }  // namespace emu

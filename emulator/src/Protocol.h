@@ -24,6 +24,10 @@ constexpr uint8_t kRcOk = 1;
 // bytes and a write request at most 63 - 4.
 constexpr size_t kMaxAnswerValue = 60;
 constexpr size_t kMaxWriteValue = 59;
+// The longest value a resized answer may carry: the rest of the report.
+constexpr size_t kMaxResizedValue = kReportSize - 3;
+// What a resized answer is padded with, so the padding is visible.
+constexpr uint8_t kResizePad = 0xA5;
 
 struct Request {
     bool wellFormed = false;  // a value read or write with a valid length field
@@ -42,6 +46,13 @@ Report readAnswer(const Bytes &value);
 Report statusAnswer(uint8_t opcode, bool ok);
 // 04 A0 idH idL: what the device sends on its own about attribute attid.
 Report notification(uint16_t attid);
+
+// A read or write answer with RC_OK.
+bool isSuccessAnswer(const Report &answer);
+// The answer with its value cut or padded (kResizePad) to valueLength bytes
+// (at most kMaxResizedValue) and its length field set to match; the bytes
+// after the new value are zero.
+Report resizedAnswer(const Report &answer, size_t valueLength);
 
 }  // namespace emu
 

@@ -270,6 +270,31 @@ int emu_inject_report(int dev, const uint8_t *bytes, int len) {
     return device ? status(device->inject(emu::makeReport(bytes, size_t(len)))) : -1;
 }
 
+int emu_delay_next_answer(int dev, int delay_ms) {
+    if (delay_ms < 0 || delay_ms > 600000)
+        return -1;
+    return withDevice(dev, [&](DeviceState &s) {
+        s.faults.nextAnswerDelayMs = delay_ms;
+        return 0;
+    });
+}
+
+int emu_resize_next_answer(int dev, int value_len) {
+    if (value_len < 0 || value_len > int(emu::kMaxResizedValue))
+        return -1;
+    return withDevice(dev, [&](DeviceState &s) {
+        s.faults.nextAnswerValueLength = size_t(value_len);
+        return 0;
+    });
+}
+
+int emu_duplicate_next_answer(int dev) {
+    return withDevice(dev, [&](DeviceState &s) {
+        s.faults.duplicateNextAnswer = true;
+        return 0;
+    });
+}
+
 int emu_unplug(int dev) {
     std::shared_ptr<emu::EmuDevice> device = Registry::instance().find(dev);
     if (!device)

@@ -7,7 +7,8 @@ const uint8_t kValueBytes = 4;
 }
 
 AdcHw::AdcHw(KorService *service, int base)
-    : service(service), channels(block_io::attributesFrom<kChannels>(base)) {}
+    : serviceAnchor(block_io::anchorOf(service)),
+      channels(block_io::attributesFrom<kChannels>(base)) {}
 
 AdcHw::~AdcHw() = default;
 
@@ -16,13 +17,16 @@ uint32_t AdcHw::analogRead(uint8_t channel) {
     return read.ok() ? read.value : 0xFFFFFFFF;
 }
 
+// A count is exactly four bytes: a shorter or longer answer is malformed,
+// never a value.
 Outcome<uint32_t> AdcHw::channel(uint8_t channel) {
     if (channel >= kChannels) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     Attribute &value = channels[channel];
-    const AttributeResult done = block_io::readZeroedStatus(service, value, kValueBytes);
+    const AttributeResult done =
+        block_io::readStatus(call.service(), value, kValueBytes, block_io::Fill::Exact);
     return done.ok() ? Outcome<uint32_t>{done, value.getValueUint32()}
                      : Outcome<uint32_t>::failed(done);
 }

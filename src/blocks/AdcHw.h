@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "Attribute.h"
 #include "KorService.h"
+#include "ServiceAnchor.h"
 
 class AdcHw {
 public:
@@ -16,9 +18,9 @@ public:
     // values into attributes of their own: a whole block.
 
 #ifndef SWIG
-    // The link this block talks through (null without one); its call lock
-    // guards the block's operations.
-    KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
+    // What the block reaches its service through (see ServiceAnchor.h); null
+    // for a block made without a service.
+    const std::shared_ptr<ServiceAnchor> &anchor() const { return serviceAnchor; }
 #endif
 
     // The channel's value; 0xFFFFFFFF for channel 8 and above or a failed read.
@@ -32,7 +34,7 @@ public:
 private:
     static const int kChannels = 8;
 
-    KorService *service;
+    std::shared_ptr<ServiceAnchor> serviceAnchor;
     std::array<Attribute, kChannels> channels;
 };
 

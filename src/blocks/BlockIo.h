@@ -1,38 +1,74 @@
-// Attribute traffic of the peripheral blocks and device models. A block made
-// without a service (null) fails every transaction instead of crashing.
+// Attribute traffic of the peripheral blocks and device models. A block
+// reaches its service through a lease on the service's anchor, so a block
+// made without a service, or whose service is gone, fails every transaction
+// as on a closed device instead of crashing.
 #ifndef KORVANE_BLOCKIO_H
 #define KORVANE_BLOCKIO_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "Attribute.h"
 #include "CallGuard.h"
 #include "KorService.h"
+#include "ServiceAnchor.h"
 
 namespace block_io {
 
+// One call of a block: the service (null when there is none any more) kept
+// alive, and the call lock of its link held, for the call's duration.
+class BlockCall {
+public:
+    explicit BlockCall(const std::shared_ptr<ServiceAnchor> &anchor)
+        : lease(anchor), call(lease.link()) {}
+    KorService *service() const { return lease.service(); }
+
+private:
+    ServiceLease lease;
+    CallGuard call;
+};
+
+inline AttributeResult notOpen() { return AttributeResult{AttributeStatus::NotOpen, 0}; }
+
+// How a read fills an attribute. Exact: the answer must carry width bytes
+// (anything else is Malformed), which become the whole value. OverCache: a
+// value of any length is written over the cached value's leading bytes, as
+// the legacy calls that treat the attributes as their cache do.
+enum class Fill { Exact, OverCache };
+
 // Reads the device's value into attribute, saying how it ended; a failed
 // read keeps the attribute's value.
-inline AttributeResult readStatus(KorService *service, Attribute &attribute) {
-    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0}
-                              : service->read(attribute);
+inline AttributeResult readStatus(KorService *service, Attribute &attribute, uint8_t width,
+                                  Fill fill) {
+    if (service == nullptr) {
+        return notOpen();
+    }
+    if (fill == Fill::OverCache) {
+        return service->read(attribute);
+    }
+    Outcome<AnswerValue> got = service->readValue(attribute.getAttid(), width, width);
+    if (got.ok()) {
+        attribute.setValue(got.value.bytes.data(), width);
+    }
+    return got.result;
 }
 
-// As readStatus, but the value is zeroed first over width bytes, so a short
-// answer never leaves bytes of an earlier value in the result.
-inline AttributeResult readZeroedStatus(KorService *service, Attribute &attribute, uint8_t width) {
-    uint8_t zeros[VALUE_LEN] = {};
-    attribute.setValue(zeros, width);
-    return readStatus(service, attribute);
+// A value of exactly width (1 to 4) bytes, least significant first.
+inline Outcome<uint32_t> readUint(KorService *service, uint16_t attid, uint8_t width) {
+    if (service == nullptr) {
+        return Outcome<uint32_t>::failed(notOpen());
+    }
+    const Outcome<AnswerValue> got = service->readValue(attid, width, width);
+    return got.ok() ? Outcome<uint32_t>{got.result, got.value.littleEndian()}
+                    : Outcome<uint32_t>::failed(got.result);
 }
 
 // Sends attribute's id and value, saying how it ended.
 inline AttributeResult writeStatus(KorService *service, const Attribute &attribute) {
-    return service == nullptr ? AttributeResult{AttributeStatus::NotOpen, 0}
-                              : service->write(attribute);
+    return service == nullptr ? notOpen() : service->write(attribute);
 }
 
 // An argument refused before anything was sent.
@@ -54,6 +90,11 @@ std::array<Attribute, N> attributesFrom(int base) {
 inline uint32_t withBit(uint32_t mask, unsigned bit, bool set) {
     const uint32_t one = static_cast<uint32_t>(1) << bit;
     return set ? (mask | one) : (mask & ~one);
+}
+
+// The anchor of a service, or none for a block made without one.
+inline std::shared_ptr<ServiceAnchor> anchorOf(KorService *service) {
+    return service == nullptr ? nullptr : service->anchor();
 }
 
 }  // namespace block_io

@@ -3,17 +3,21 @@
 #include "BlockIo.h"
 
 namespace {
-const uint8_t kPins = 32;  // one bit per pin in a 32-bit mask
+const uint8_t kPins = 32;      // one bit per pin in a 32-bit mask
+const uint8_t kMaskBytes = 4;  // masks travel as 4 bytes, least significant first
 
-// Sets the cached mask (4 bytes, little-endian) and writes it to the device.
+// Sets the cached mask and writes it to the device.
 AttributeResult writeMask(KorService *service, Attribute &attribute, uint32_t mask) {
     attribute.setValue(mask);
     return block_io::writeStatus(service, attribute);
 }
 }  // namespace
 
+using block_io::Fill;
+
 GpioHw::GpioHw(KorService *service, int base)
-    : service(service), attributes(block_io::attributesFrom<kAttributes>(base)) {}
+    : serviceAnchor(block_io::anchorOf(service)),
+      attributes(block_io::attributesFrom<kAttributes>(base)) {}
 
 GpioHw::~GpioHw() = default;
 
@@ -28,8 +32,9 @@ bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
 
 bool GpioHw::write(uint32_t value) { return !setLevels(value).ok(); }
 
+// The levels as the answer left them in the cache.
 uint32_t GpioHw::read() {
-    const Outcome<uint32_t> read = levels();
+    const Outcome<uint32_t> read = readMask(ATT_GPIO_RW, false);
     return read.ok() ? read.value : 0xFFFFFFFF;
 }
 
@@ -43,8 +48,11 @@ bool GpioHw::digitalWrite(uint8_t pin, bool value) {
 
 // Also true when the level cannot be read.
 bool GpioHw::digitalRead(uint8_t pin) {
-    const Outcome<bool> read = level(pin);
-    return !read.ok() || read.value;
+    if (pin >= kPins) {
+        return true;
+    }
+    const Outcome<uint32_t> read = readMask(ATT_GPIO_RW, false);
+    return !read.ok() || ((read.value >> pin) & 1u) != 0;
 }
 
 AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
@@ -62,9 +70,10 @@ AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
 // read-modify-write holds the call lock, so another thread's change to
 // another pin is not lost in between.
 AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) {
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
+    const Fill fill = withPullDown ? Fill::Exact : Fill::OverCache;
     Attribute &inoutMode = attributes[ATT_GPIO_INOUT_MODE];
-    AttributeResult done = block_io::readStatus(service, inoutMode);
+    AttributeResult done = block_io::readStatus(call.service(), inoutMode, kMaskBytes, fill);
     if (!done.ok()) {
         return done;
     }
@@ -75,7 +84,7 @@ AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) 
                 break;
             }
             Attribute &mask = attributes[pull];
-            done = block_io::readStatus(service, mask);
+            done = block_io::readStatus(call.service(), mask, kMaskBytes, fill);
             if (!done.ok()) {
                 return done;
             }
@@ -84,13 +93,15 @@ AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) 
             }
             const bool wanted = (pull == ATT_GPIO_PULL_UP && mode == INPUT_PULLUP_PIN) ||
                                 (pull == ATT_GPIO_PULL_DOWN && mode == INPUT_PULLDOWN_PIN);
-            done = writeMask(service, mask, block_io::withBit(mask.getValueUint32(), pin, wanted));
+            done = writeMask(call.service(), mask,
+                             block_io::withBit(mask.getValueUint32(), pin, wanted));
             if (!done.ok()) {
                 return done;
             }
         }
     }
-    return writeMask(service, inoutMode, block_io::withBit(inoutMode.getValueUint32(), pin, input));
+    return writeMask(call.service(), inoutMode,
+                     block_io::withBit(inoutMode.getValueUint32(), pin, input));
 }
 
 Outcome<bool> GpioHw::level(uint8_t pin) {
@@ -101,11 +112,14 @@ Outcome<bool> GpioHw::level(uint8_t pin) {
     return Outcome<bool>{read.result, read.ok() && ((read.value >> pin) & 1u) != 0};
 }
 
-Outcome<uint32_t> GpioHw::levels() {
-    CallGuard call(link());
-    Attribute &levels = attributes[ATT_GPIO_RW];
-    const AttributeResult done = block_io::readStatus(service, levels);
-    return done.ok() ? Outcome<uint32_t>{done, levels.getValueUint32()}
+Outcome<uint32_t> GpioHw::levels() { return readMask(ATT_GPIO_RW, true); }
+
+Outcome<uint32_t> GpioHw::readMask(int which, bool exact) {
+    block_io::BlockCall call(serviceAnchor);
+    Attribute &mask = attributes[which];
+    const AttributeResult done = block_io::readStatus(call.service(), mask, kMaskBytes,
+                                                      exact ? Fill::Exact : Fill::OverCache);
+    return done.ok() ? Outcome<uint32_t>{done, mask.getValueUint32()}
                      : Outcome<uint32_t>::failed(done);
 }
 
@@ -122,16 +136,18 @@ AttributeResult GpioHw::setLevel(uint8_t pin, bool high) {
 // failed read ends it there when stopOnFailedRead, otherwise the write goes
 // on from the cached levels.
 AttributeResult GpioHw::applyLevel(uint8_t pin, bool high, bool stopOnFailedRead) {
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     Attribute &levels = attributes[ATT_GPIO_RW];
-    const AttributeResult done = block_io::readStatus(service, levels);
+    const AttributeResult done = block_io::readStatus(
+        call.service(), levels, kMaskBytes, stopOnFailedRead ? Fill::Exact : Fill::OverCache);
     if (!done.ok() && stopOnFailedRead) {
         return done;
     }
-    return writeMask(service, levels, block_io::withBit(levels.getValueUint32(), pin, high));
+    return writeMask(call.service(), levels,
+                     block_io::withBit(levels.getValueUint32(), pin, high));
 }
 
 AttributeResult GpioHw::setLevels(uint32_t mask) {
-    CallGuard call(link());
-    return writeMask(service, attributes[ATT_GPIO_RW], mask);
+    block_io::BlockCall call(serviceAnchor);
+    return writeMask(call.service(), attributes[ATT_GPIO_RW], mask);
 }

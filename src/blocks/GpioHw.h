@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "Attribute.h"
 #include "KorService.h"
+#include "ServiceAnchor.h"
 
 class GpioHw {
 public:
@@ -16,9 +18,9 @@ public:
     // values into attributes of their own: a whole block.
 
 #ifndef SWIG
-    // The link this block talks through (null without one); its call lock
-    // guards the block's operations.
-    KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
+    // What the block reaches its service through (see ServiceAnchor.h); null
+    // for a block made without a service.
+    const std::shared_ptr<ServiceAnchor> &anchor() const { return serviceAnchor; }
 #endif
 
     bool pinMode(uint8_t pin, PinMode mode);
@@ -41,11 +43,14 @@ private:
     static const int kAttributes = ATT_GPIO_RW + 1;
 
     // The work of pinMode and setMode (withPullDown), and of digitalWrite and
-    // setLevel (stopOnFailedRead), after their argument checks.
+    // setLevel (stopOnFailedRead), after their argument checks; pinMode and
+    // digitalWrite read over the cached masks, the others exact masks.
     AttributeResult applyMode(uint8_t pin, PinMode mode, bool withPullDown);
     AttributeResult applyLevel(uint8_t pin, bool high, bool stopOnFailedRead);
+    // A mask read into its attribute: exactly 4 bytes, or over the cache.
+    Outcome<uint32_t> readMask(int which, bool exact);
 
-    KorService *service;
+    std::shared_ptr<ServiceAnchor> serviceAnchor;
     // Indexed by AttGpioHw: direction, pull-up, pull-down and level masks.
     std::array<Attribute, kAttributes> attributes;
 };

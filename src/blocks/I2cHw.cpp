@@ -8,7 +8,7 @@ const uint8_t kLastAddress = 0x7F;
 }  // namespace
 
 I2cHw::I2cHw(KorService *service, int base)
-    : service(service), attributes(block_io::attributesFrom<kAttributes>(base)) {}
+    : serviceAnchor(block_io::anchorOf(service)), attributes(block_io::attributesFrom<kAttributes>(base)) {}
 
 I2cHw::~I2cHw() = default;
 
@@ -32,10 +32,10 @@ AttributeResult I2cHw::setTarget(uint8_t address) {
 }
 
 AttributeResult I2cHw::sendTarget(uint8_t address) {
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
     target.setValue(address);
-    return block_io::writeStatus(service, target);
+    return block_io::writeStatus(call.service(), target);
 }
 
 // Both register accesses hold the call lock across the register-address
@@ -46,15 +46,15 @@ Outcome<uint32_t> I2cHw::readRegister(uint8_t reg, uint8_t width) {
     if (width < 1 || width > 4) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
     regAddr.setValue(reg);
-    AttributeResult done = block_io::writeStatus(service, regAddr);
+    AttributeResult done = block_io::writeStatus(call.service(), regAddr);
     if (!done.ok()) {
         return Outcome<uint32_t>::failed(done);
     }
     Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
-    done = block_io::readZeroedStatus(service, data, width);
+    done = block_io::readStatus(call.service(), data, width, block_io::Fill::Exact);
     return done.ok() ? Outcome<uint32_t>{done, data.getValueUint32()}
                      : Outcome<uint32_t>::failed(done);
 }
@@ -63,10 +63,10 @@ AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width)
     if (width < 1 || width > 4 || (width < 4 && value >> (8 * width) != 0)) {
         return block_io::badArgument();
     }
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
     regAddr.setValue(reg);
-    const AttributeResult done = block_io::writeStatus(service, regAddr);
+    const AttributeResult done = block_io::writeStatus(call.service(), regAddr);
     if (!done.ok()) {
         return done;  // the data must not land in whatever register was set before
     }
@@ -75,13 +75,13 @@ AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width)
                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
     Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
     data.setValue(bytes, width);
-    return block_io::writeStatus(service, data);
+    return block_io::writeStatus(call.service(), data);
 }
 
 // A target answers when a one-byte read of its register 0 goes through; the
 // bridge refuses the transfer when nobody acknowledges the address.
 Outcome<bool> I2cHw::probe(uint8_t address) {
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     const AttributeResult set = setTarget(address);
     if (!set.ok()) {
         return Outcome<bool>::failed(set);
@@ -99,9 +99,9 @@ Outcome<std::vector<uint8_t>> I2cHw::scan(uint8_t first, uint8_t last) {
     if (first > last || last > kLastAddress) {
         return Found::failed(block_io::badArgument());
     }
-    CallGuard call(link());
+    block_io::BlockCall call(serviceAnchor);
     Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
-    AttributeResult done = block_io::readZeroedStatus(service, target, 1);
+    AttributeResult done = block_io::readStatus(call.service(), target, 1, block_io::Fill::Exact);
     if (!done.ok()) {
         return Found::failed(done);
     }

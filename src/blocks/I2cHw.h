@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "Attribute.h"
 #include "KorService.h"
+#include "ServiceAnchor.h"
 
 class I2cHw {
 public:
@@ -17,9 +19,9 @@ public:
     // values into attributes of their own: a whole block.
 
 #ifndef SWIG
-    // The link this block talks through (null without one); its call lock
-    // guards the block's operations.
-    KorDevice *link() const { return service == nullptr ? nullptr : service->link(); }
+    // What the block reaches its service through (see ServiceAnchor.h); null
+    // for a block made without a service.
+    const std::shared_ptr<ServiceAnchor> &anchor() const { return serviceAnchor; }
 #endif
 
     bool setI2cDeviceAddr(uint8_t addr);
@@ -46,7 +48,7 @@ private:
     // Sets the bridge's target address, unchecked.
     AttributeResult sendTarget(uint8_t address);
 
-    KorService *service;
+    std::shared_ptr<ServiceAnchor> serviceAnchor;
     // Indexed by AttI2cHw: device address, register address, 1- to 4-byte data.
     std::array<Attribute, kAttributes> attributes;
 };

@@ -6,6 +6,7 @@ namespace {
 const char kProductName[] = "Brondel HUB";
 const uint32_t kFirstPort = 1;
 const uint32_t kLastPort = 32;
+const uint8_t kMaskBytes = 4;
 
 bool isPort(uint32_t port) { return port >= kFirstPort && port <= kLastPort; }
 }  // namespace
@@ -54,13 +55,19 @@ bool Brondel::disableUsbPort(uint32_t port) {
     return writePortMask(block_io::withBit(portControl.getValueUint32(), port - 1, false));
 }
 
-uint32_t Brondel::getUsbPortStatus() { return portMask().ok() ? 0 : 1; }
+// Reads into the cache that single-port changes start from; a value of any
+// length lands over the cached mask's leading bytes.
+uint32_t Brondel::getUsbPortStatus() { return readPorts(false).ok() ? 0 : 1; }
 
 bool Brondel::writePortMask(uint32_t mask) { return !setPortMask(mask).ok(); }
 
-Outcome<uint32_t> Brondel::portMask() {
+Outcome<uint32_t> Brondel::portMask() { return readPorts(true); }
+
+Outcome<uint32_t> Brondel::readPorts(bool exact) {
     CallGuard call(link());
-    const AttributeResult done = block_io::readStatus(service.get(), portControl);
+    const AttributeResult done =
+        block_io::readStatus(service.get(), portControl, kMaskBytes,
+                             exact ? block_io::Fill::Exact : block_io::Fill::OverCache);
     return done.ok() ? Outcome<uint32_t>{done, portControl.getValueUint32()}
                      : Outcome<uint32_t>::failed(done);
 }

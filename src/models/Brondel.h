@@ -37,6 +37,8 @@ public:
 private:
     bool openHub(const std::string *serial);
     bool writePortMask(uint32_t mask);
+    // The port mask read into portControl: exactly 4 bytes, or over the cache.
+    Outcome<uint32_t> readPorts(bool exact);
 
     Attribute portControl;
 };

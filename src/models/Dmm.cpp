@@ -80,8 +80,8 @@ Outcome<float> Dmm::currentReading() { return reading(current); }
 // Each offset is one signed byte of the 32-bit value, lowest byte first.
 Outcome<Dmm::CalibrationOffsets> Dmm::calibrationOffsets() {
     CallGuard call(link());
-    const AttributeResult done =
-        block_io::readZeroedStatus(service.get(), calibrationValue, kReadingBytes);
+    const AttributeResult done = block_io::readStatus(service.get(), calibrationValue,
+                                                      kReadingBytes, block_io::Fill::Exact);
     if (!done.ok()) {
         return Outcome<CalibrationOffsets>::failed(done);
     }
@@ -120,7 +120,7 @@ Outcome<uint16_t> Dmm::dieId() {
 Outcome<float> Dmm::reading(Attribute &attribute) {
     CallGuard call(link());
     const AttributeResult done =
-        block_io::readZeroedStatus(service.get(), attribute, kReadingBytes);
+        block_io::readStatus(service.get(), attribute, kReadingBytes, block_io::Fill::Exact);
     return done.ok() ? Outcome<float>{done, attribute.getValueFloat()}
                      : Outcome<float>::failed(done);
 }

@@ -13,6 +13,8 @@ enum class AttributeStatus {
     Malformed,    // an answer came that fits neither success nor refusal
     Gone,         // hidapi reported the device gone (unplugged)
     BadArgument,  // refused before anything was sent (a pin, port or width out of range)
+    Unpaired,     // answers came, but a late or stray one with them: which is this
+                  // request's cannot be told, so none is taken
 };
 
 // The status and, for Refused, the return code the device sent.

@@ -1,5 +1,7 @@
 #include "KorCore.h"
 
+#include <cstring>
+
 #include "CallGuard.h"
 #include "KorDeviceManager.h"
 
@@ -61,9 +63,16 @@ Outcome<std::string> KorCore::identity(int attid) {
         return Outcome<std::string>::failed(AttributeResult{AttributeStatus::BadArgument, 0});
     }
     CallGuard call(device.get());
-    const AttributeResult done = service->read(*text);
-    return done.ok() ? Outcome<std::string>{done, text->getValueStr()}
-                     : Outcome<std::string>::failed(done);
+    // A text of at least one byte (its terminating zero is optional), made
+    // of this answer's bytes alone.
+    const Outcome<AnswerValue> got =
+        service->readValue(static_cast<uint16_t>(attid), 1, VALUE_LEN);
+    if (!got.ok()) {
+        return Outcome<std::string>::failed(got.result);
+    }
+    AnswerValue value = got.value;
+    text->setValue(value.bytes.data(), value.length);
+    return Outcome<std::string>{got.result, value.text()};
 }
 
 Attribute *KorCore::identityAttribute(int attid) {
@@ -93,12 +102,15 @@ bool KorCore::close() {
 
 bool KorCore::isConnected() { return device->isOpen(); }
 
-// getValueStr bounds the text at 32 bytes, so an identity text sent without
-// a terminating zero comes back whole. The call lock keeps an open in
-// another thread from rewriting the text while it is copied.
+// The text ends at its first zero byte or at the value's length, whichever
+// comes first: a shorter answer than an earlier one leaves no bytes of the
+// earlier text behind it, and a text of 32 bytes without a zero comes back
+// whole. The call lock keeps an open in another thread from rewriting the
+// text while it is copied.
 std::string KorCore::identityText(Attribute &text) {
     CallGuard call(device.get());
-    return text.getValueStr();
+    const char *bytes = text.getValueStr();
+    return std::string(bytes, strnlen(bytes, text.getValueLength()));
 }
 std::string KorCore::getVendorName() { return identityText(vendorName); }
 std::string KorCore::getProductName() { return identityText(productName); }

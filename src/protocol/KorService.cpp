@@ -1,12 +1,29 @@
 #include "KorService.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "CallGuard.h"
-#include "PacketCodec.h"
 #include "PollTimer.h"
 
+using packet::AnswerShape;
 using std::chrono::steady_clock;
+
+namespace {
+// A link that keeps sending reports cannot keep a transaction from starting.
+const int kMostStaleReports = 256;
+
+// How an answer that fits the request's shape ended.
+AttributeResult judge(const korPacket &answer, const AnswerShape &shape) {
+    if (!packet::fitsShape(answer.dat, shape)) {
+        return {AttributeStatus::Malformed, 0};
+    }
+    if (answer.dat[2] != RC_OK) {
+        return {AttributeStatus::Refused, answer.dat[2]};
+    }
+    return {AttributeStatus::Ok, RC_OK};
+}
+}  // namespace
 
 // If the thread cannot start, std::system_error leaves the constructor and
 // the members made so far are destroyed again.
@@ -14,14 +31,17 @@ KorService::KorService(KorDevice *device)
     : device(device),
       stopRequested(false),
       awaitingAnswer(false),
-      answerMayBeLate(false),
-      lateAnswerLink(0),
+      anchorPoint(std::make_shared<ServiceAnchor>(this)),
+      pairedLink(0),
+      owed(0),
       receiveThread(&KorService::receiveLoop, this) {}
 
 KorService::~KorService() {
+    // Blocks' calls in progress still need the receive thread.
+    anchorPoint->retire();
     stopRequested.store(true);
     // A receive thread waiting for room in a full queue would never reach
-    // its stop test; closing the queue makes that push give up.
+    // its stop test; closing the queue makes that wait give up.
     queue.close();
     receiveThread.join();
 }
@@ -40,10 +60,17 @@ void KorService::receiveLoop() {
     PollTimer pollTimer;
     steady_clock::time_point deadline = steady_clock::now();
     do {
-        const int got = device != nullptr ? device->read(received.dat) : -1;
-        if (got > 0 && !packet::isNotification(received.dat)) {
-            queue.push(received);
-        } else if (got < 0 && awaitingAnswer.load()) {
+        int got = -1;
+        // A full queue is read no further until a transaction empties it;
+        // only this thread queues, so the push below never waits.
+        if (device != nullptr && queue.waitForRoom()) {
+            std::lock_guard<std::mutex> receiving(receiveMutex);
+            got = device->read(received.dat);
+            if (got > 0 && !packet::isNotification(received.dat)) {
+                queue.push(received);
+            }
+        }
+        if (got < 0 && awaitingAnswer.load()) {
             // The link closed under a waiting transaction (the device is
             // gone): no answer can come, so the wait ends now.
             queue.interrupt();
@@ -64,53 +91,60 @@ bool KorService::readAttribute(Attribute *attribute) {
 }
 
 AttributeResult KorService::write(const Attribute &attribute) {
-    CallGuard call(device);
     uint8_t request[packet::kMaxPacketLen];
-    size_t len = packet::encodeWrite(attribute, request);
+    const size_t len = packet::encodeWrite(attribute, request);
     korPacket answer;
-    const AttributeStatus sent = transact(request, len, answer);
-    if (sent != AttributeStatus::Ok) {
-        return {sent, 0};
-    }
-    if (packet::isWriteOk(answer.dat)) {
-        return {AttributeStatus::Ok, RC_OK};
-    }
-    if (packet::isRefusal(answer.dat, OP_ATT_VALUE_SET)) {
-        return {AttributeStatus::Refused, answer.dat[2]};
-    }
-    return {AttributeStatus::Malformed, 0};
+    const uint16_t attid = static_cast<uint16_t>(request[2] << 8 | request[3]);
+    return transact(request, len, attid, AnswerShape::write(), answer);
 }
 
 AttributeResult KorService::read(Attribute &attribute) {
-    CallGuard call(device);
-    uint8_t request[packet::kMaxPacketLen];
-    size_t len = packet::encodeRead(attribute.getAttid(), request);
-    korPacket answer;
-    const AttributeStatus sent = transact(request, len, answer);
-    if (sent != AttributeStatus::Ok) {
-        return {sent, 0};
+    const Outcome<AnswerValue> got = readValue(attribute.getAttid(), 0, VALUE_LEN);
+    if (got.ok()) {
+        AnswerValue value = got.value;
+        attribute.setValue(value.bytes.data(), value.length);
     }
-    uint8_t valueLen = 0;
-    if (packet::isReadOk(answer.dat, &valueLen)) {
-        // Refuses more than VALUE_LEN bytes, leaving the attribute unchanged.
-        if (attribute.setValue(answer.dat + packet::kAnswerHeaderLen, valueLen)) {
-            return {AttributeStatus::Malformed, 0};
-        }
-        return {AttributeStatus::Ok, RC_OK};
-    }
-    if (packet::isRefusal(answer.dat, OP_ATT_VALUE_GET)) {
-        return {AttributeStatus::Refused, answer.dat[2]};
-    }
-    return {AttributeStatus::Malformed, 0};
+    return got.result;
 }
 
-AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPacket &answer) {
-    if (device == nullptr || !device->isOpen()) {
-        return device != nullptr && device->isGone() ? AttributeStatus::Gone
-                                                     : AttributeStatus::NotOpen;
+Outcome<AnswerValue> KorService::readValue(uint16_t attid, uint8_t minLen, uint8_t maxLen) {
+    uint8_t request[packet::kMaxPacketLen];
+    const size_t len = packet::encodeRead(attid, request);
+    korPacket answer;
+    const AttributeResult done =
+        transact(request, len, attid, AnswerShape::read(minLen, maxLen), answer);
+    if (!done.ok()) {
+        return Outcome<AnswerValue>::failed(done);
     }
-    discardLateAnswer();
+    AnswerValue value;
+    value.length = static_cast<uint8_t>((answer.dat[0] & 0x3F) - packet::kAnswerHeaderLen);
+    std::copy(answer.dat + packet::kAnswerHeaderLen,
+              answer.dat + packet::kAnswerHeaderLen + value.length, value.bytes.begin());
+    return Outcome<AnswerValue>{done, value};
+}
+
+AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_t attid,
+                                     const AnswerShape &shape, korPacket &answer) {
+    CallGuard call(device);
+    if (device == nullptr || !device->isOpen()) {
+        return {device != nullptr && device->isGone() ? AttributeStatus::Gone
+                                                      : AttributeStatus::NotOpen,
+                0};
+    }
+    // An answer to a request sent on an earlier open cannot arrive on this
+    // one, and the device behind it may be another.
     const unsigned long link = device->openGeneration();
+    if (link != pairedLink) {
+        pairedLink = link;
+        owed = 0;
+        fences.forget();
+    }
+    if (owed > 0 && steady_clock::now() >= owedUntil) {
+        owed = 0;
+    }
+    settle(dropStaleReports());
+    const int fence = owed > 0 ? fences.pick(shape, attid) : FenceSet::kNone;
+
     uint8_t payload[packet::kMaxPacketLen];
     std::copy(request, request + len, payload);
     queue.clearInterrupt();
@@ -118,32 +152,105 @@ AttributeStatus KorService::transact(const uint8_t *request, size_t len, korPack
     // The caller holds the link's call lock, so nobody closed it since the
     // test above: a refused write means hidapi's write failed, the device
     // is gone, and no answer can come.
-    if (device->write(payload, static_cast<uint8_t>(len))) {
+    bool sendFailed = device->write(payload, static_cast<uint8_t>(len));
+    if (!sendFailed && fence != FenceSet::kNone) {
+        const size_t fenceLen = packet::encodeRead(static_cast<uint16_t>(fence), payload);
+        sendFailed = device->write(payload, static_cast<uint8_t>(fenceLen));
+    }
+    if (sendFailed) {
         awaitingAnswer.store(false);
-        return AttributeStatus::Gone;
+        return {AttributeStatus::Gone, 0};
     }
-    const bool answered = awaitAnswer(answer);
+    AttributeResult done = fence == FenceSet::kNone
+                               ? takeAnswer(shape, answer)
+                               : takeFencedAnswer(fence, shape, attid, answer);
     awaitingAnswer.store(false);
-    if (answered) {
-        return AttributeStatus::Ok;
+    if (done.status == AttributeStatus::NoAnswer && !device->isOpen()) {
+        return {AttributeStatus::Gone, 0};
     }
-    if (!device->isOpen()) {
-        return AttributeStatus::Gone;
+    if (done.ok() && shape.opcode == OP_ATT_VALUE_GET) {
+        fences.learn(attid, answer.dat);
     }
-    answerMayBeLate = true;
-    lateAnswerLink = link;
-    lateAnswerDeadline = steady_clock::now() + kor_service::kLateAnswerGrace;
-    return AttributeStatus::NoAnswer;
+    return done;
 }
+
+size_t KorService::dropStaleReports() {
+    std::lock_guard<std::mutex> receiving(receiveMutex);
+    size_t dropped = queue.clear();
+    korPacket stale;
+    for (int n = 0; n < kMostStaleReports && device->read(stale.dat) > 0; ++n) {
+        if (!packet::isNotification(stale.dat)) {
+            ++dropped;
+        }
+    }
+    return dropped;
+}
+
+AttributeResult KorService::takeAnswer(const AnswerShape &shape, korPacket &answer) {
+    if (!awaitAnswer(answer, steady_clock::now() + kor_service::kAnswerTimeout)) {
+        owe(1);
+        return {AttributeStatus::NoAnswer, 0};
+    }
+    const AttributeResult done = judge(answer, shape);
+    if (done.status == AttributeStatus::Malformed) {
+        // It may have been a stray report, with the request's own answer
+        // still to come.
+        owe(1);
+    }
+    return done;
+}
+
+// Every answer before the fence's is the request's own or one that was
+// owed: with exactly one, it is the request's; with more, the one that fits
+// the request, when only one does.
+AttributeResult KorService::takeFencedAnswer(int fence, const AnswerShape &shape, uint16_t attid,
+                                             korPacket &answer) {
+    const steady_clock::time_point deadline = steady_clock::now() + kor_service::kAnswerTimeout;
+    std::vector<korPacket> before;
+    bool fenced = false;
+    korPacket received;
+    while (!fenced && awaitAnswer(received, deadline)) {
+        if (fences.isAnswerOf(fence, received.dat)) {
+            fenced = true;
+        } else if (fences.isOtherFence(fence, shape, attid, received.dat)) {
+            before.clear();  // an earlier fence's: what came before it is older still
+        } else {
+            before.push_back(received);
+        }
+    }
+    if (!fenced || before.empty()) {
+        // The request's answer may still come; the ones seen were owed.
+        owe(1);
+        settle(before.size());
+        return {AttributeStatus::NoAnswer, 0};
+    }
+    settle(before.size() - 1);
+    if (before.size() == 1) {
+        answer = before.front();
+        return judge(answer, shape);
+    }
+    const auto fits = [&shape](const korPacket &p) { return packet::fitsShape(p.dat, shape); };
+    if (std::count_if(before.begin(), before.end(), fits) != 1) {
+        return {AttributeStatus::Unpaired, 0};
+    }
+    answer = *std::find_if(before.begin(), before.end(), fits);
+    return judge(answer, shape);
+}
+
+void KorService::owe(size_t answers) {
+    owed += answers;
+    owedUntil = steady_clock::now() + kor_service::kLateAnswerHorizon;
+}
+
+void KorService::settle(size_t answers) { owed -= std::min(owed, answers); }
 
 // An interrupt means a read on the link failed. The receive thread may have
 // made that read before this link was opened again, so an interrupt ends
 // the wait only once the link is really gone; while the device is gone, the
 // receive thread interrupts again at every poll.
-bool KorService::awaitAnswer(korPacket &answer) {
-    const steady_clock::time_point until = steady_clock::now() + kor_service::kAnswerTimeout;
+bool KorService::awaitAnswer(korPacket &answer, steady_clock::time_point deadline) {
     for (;;) {
-        const steady_clock::duration left = until - steady_clock::now();
+        const steady_clock::duration left = deadline - steady_clock::now();
         if (left <= steady_clock::duration::zero()) {
             return false;
         }
@@ -153,25 +260,5 @@ bool KorService::awaitAnswer(korPacket &answer) {
         if (!device->isOpen()) {
             return false;
         }
-    }
-}
-
-// Answers carry no attribute id, so the answer of an expired request that
-// arrives later would be taken by the next request. Whatever is queued now
-// came after that request was sent and is dropped; if nothing came yet, one
-// answer arriving within the grace is dropped as the late one. A link opened
-// again since then cannot deliver it, so there is nothing to wait for.
-void KorService::discardLateAnswer() {
-    if (!answerMayBeLate) {
-        return;
-    }
-    answerMayBeLate = false;
-    if (queue.clear() > 0 || device->openGeneration() != lateAnswerLink) {
-        return;
-    }
-    const steady_clock::duration left = lateAnswerDeadline - steady_clock::now();
-    if (left > steady_clock::duration::zero()) {
-        korPacket stale;
-        queue.pop(stale, std::chrono::ceil<std::chrono::milliseconds>(left));
     }
 }

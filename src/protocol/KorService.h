@@ -5,18 +5,25 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <thread>
 
+#include "AnswerValue.h"
 #include "Attribute.h"
 #include "AttributeStatus.h"
+#include "FenceSet.h"
 #include "KorDevice.h"
+#include "PacketCodec.h"
 #include "PacketQueue.h"
+#include "ServiceAnchor.h"
 
 class KorService {
 public:
     // Starts the receive thread at once. Throws std::system_error when the
     // thread cannot be started. A null device behaves as a closed link.
     KorService(KorDevice *device);
+    // Waits for the calls that blocks are making through this service.
     ~KorService();
     // false when the device confirmed the write, true otherwise.
     bool writeAttribute(Attribute attribute);
@@ -25,26 +32,42 @@ public:
     bool readAttribute(Attribute *attribute);
 
     // The same transactions, saying how they ended. A read stores the value
-    // only when the result is Ok.
+    // only when the result is Ok; it takes a value of any length up to
+    // VALUE_LEN, over the attribute's leading bytes.
     AttributeResult write(const Attribute &attribute);
     AttributeResult read(Attribute &attribute);
+    // A read whose answer must carry minLen to maxLen value bytes (anything
+    // else is Malformed); the value holds exactly the bytes of this answer.
+    Outcome<AnswerValue> readValue(uint16_t attid, uint8_t minLen, uint8_t maxLen);
 
     // The link this service talks through (null for a service made without
     // one); its call lock guards multi-step operations built on the service.
     KorDevice *link() const { return device; }
+    // What blocks hold to reach this service (see ServiceAnchor.h).
+    const std::shared_ptr<ServiceAnchor> &anchor() const { return anchorPoint; }
 
 private:
     KorService(const KorService &) = delete;
     KorService &operator=(const KorService &) = delete;
     void receiveLoop();
-    // Sends request and takes the next queued answer: Ok, or why no answer
-    // came (NotOpen, NoAnswer within the wait bound, Gone).
-    AttributeStatus transact(const uint8_t *request, size_t len, korPacket &answer);
-    // Waits up to the wait bound for the answer; false if none came or the
+    // Sends request and takes the answer known to be its own, checked
+    // against shape: Ok or Refused with the answer, or why there is none.
+    AttributeResult transact(const uint8_t *request, size_t len, uint16_t attid,
+                             const packet::AnswerShape &shape, korPacket &answer);
+    // Drops every report that came since the last transaction, queued or
+    // still in the link; returns how many answers were dropped.
+    size_t dropStaleReports();
+    // The first answer after the request.
+    AttributeResult takeAnswer(const packet::AnswerShape &shape, korPacket &answer);
+    // The answer between the request and its fence's answer.
+    AttributeResult takeFencedAnswer(int fence, const packet::AnswerShape &shape, uint16_t attid,
+                                     korPacket &answer);
+    // Waits until deadline for the next answer; false if none came or the
     // link went away meanwhile.
-    bool awaitAnswer(korPacket &answer);
-    // Drops an answer that may still belong to a request whose wait expired.
-    void discardLateAnswer();
+    bool awaitAnswer(korPacket &answer, std::chrono::steady_clock::time_point deadline);
+    // Answers of requests that ended without them may still arrive.
+    void owe(size_t answers);
+    void settle(size_t answers);
 
     KorDevice *device;
     std::atomic<bool> stopRequested;
@@ -52,28 +75,32 @@ private:
     // meanwhile, the receive thread interrupts the wait.
     std::atomic<bool> awaitingAnswer;
     PacketQueue queue;
-    // Set when a wait for an answer expired: the late answer may still
-    // arrive, so the next transaction drops it before it sends. Like
-    // lateAnswerDeadline and lateAnswerLink, guarded by the link's call
-    // lock, which read() and write() hold: that also keeps transactions one
-    // at a time, since an answer is paired with its request only by arrival
-    // order.
-    bool answerMayBeLate;
-    // Until when an answer that arrives is taken as that late answer.
-    std::chrono::steady_clock::time_point lateAnswerDeadline;
-    // The link's open generation the late answer was asked on.
-    unsigned long lateAnswerLink;
+    // Held by the receive thread from its read of a report to the queuing
+    // of it, and by a transaction while it drops stale reports: so no report
+    // read before the drop is queued after it.
+    std::mutex receiveMutex;
+    std::shared_ptr<ServiceAnchor> anchorPoint;
+
+    // Pairing state, guarded by the link's call lock (which read() and
+    // write() hold: that also keeps transactions one at a time). It belongs
+    // to one open of the link (pairedLink); a new open starts afresh.
+    unsigned long pairedLink;
+    // Answers that may still arrive for requests that ended without them,
+    // until owedUntil; while there are any, requests go out with a fence.
+    size_t owed;
+    std::chrono::steady_clock::time_point owedUntil;
+    FenceSet fences;
+
     // Last member: started once everything it uses is constructed.
     std::thread receiveThread;
 };
 
-// How long a transaction waits for the device's answer.
 namespace kor_service {
+// How long a transaction waits for the device's answer.
 constexpr std::chrono::milliseconds kAnswerTimeout{1000};
-// After a wait expired, how much longer its answer is still expected: the
-// next transaction drops an answer arriving within this grace instead of
-// taking it as its own.
-constexpr std::chrono::milliseconds kLateAnswerGrace{500};
+// How long after a wait expired its answer is still expected: until then
+// (or until it came) requests go out with a fence.
+constexpr std::chrono::seconds kLateAnswerHorizon{30};
 constexpr std::chrono::nanoseconds kPollInterval{1000000};
 }  // namespace kor_service
 

@@ -52,4 +52,22 @@ bool isReadOk(const uint8_t *received, uint8_t *valueLen) {
     return true;
 }
 
+bool fitsShape(const uint8_t *received, const AnswerShape &shape) {
+    if (isRefusal(received, shape.opcode)) {
+        return true;
+    }
+    if ((received[0] & kReservedBits) != 0 || received[1] != shape.opcode ||
+        received[2] != RC_OK || (received[0] & kLengthBits) < kAnswerHeaderLen) {
+        return false;
+    }
+    const uint8_t valueLen = static_cast<uint8_t>((received[0] & kLengthBits) - kAnswerHeaderLen);
+    return valueLen >= shape.minValueLen && valueLen <= shape.maxValueLen;
+}
+
+bool isReadAnswerOf(const uint8_t *received, const uint8_t *value, uint8_t length) {
+    uint8_t valueLen = 0;
+    return isReadOk(received, &valueLen) && valueLen == length &&
+           std::memcmp(received + kAnswerHeaderLen, value, length) == 0;
+}
+
 }  // namespace packet

@@ -34,6 +34,26 @@ bool isRefusal(const uint8_t *received, uint8_t opcode);
 // holds the announced value length (which may still exceed VALUE_LEN).
 bool isReadOk(const uint8_t *received, uint8_t *valueLen);
 
+// What the answer to one request must look like to be taken as its answer:
+// the request's opcode, and for a success the range of value lengths the
+// operation expects (a write's acknowledgement carries none).
+struct AnswerShape {
+    uint8_t opcode;
+    uint8_t minValueLen;
+    uint8_t maxValueLen;
+
+    static AnswerShape write() { return AnswerShape{OP_ATT_VALUE_SET, 0, 0}; }
+    static AnswerShape read(uint8_t minLen, uint8_t maxLen) {
+        return AnswerShape{OP_ATT_VALUE_GET, minLen, maxLen};
+    }
+};
+// True when received is a refusal of shape's opcode, or a success of it
+// whose value length lies in shape's range.
+bool fitsShape(const uint8_t *received, const AnswerShape &shape);
+// True when received is a successful read answer carrying exactly the
+// length bytes of value.
+bool isReadAnswerOf(const uint8_t *received, const uint8_t *value, uint8_t length);
+
 }  // namespace packet
 
 #endif

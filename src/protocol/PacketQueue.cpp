@@ -11,6 +11,12 @@ bool PacketQueue::push(const korPacket &packet) {
     return true;
 }
 
+bool PacketQueue::waitForRoom() {
+    std::unique_lock<std::mutex> lock(mutex);
+    notFull.wait(lock, [this] { return closed || packets.size() < kCapacity; });
+    return !closed;
+}
+
 bool PacketQueue::pop(korPacket &out, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex);
     notEmpty.wait_for(lock, timeout, [this] { return !packets.empty() || interrupted; });

@@ -20,6 +20,8 @@ public:
     // queuing when close() was called (so a stopping receive thread never
     // waits for room that will not come).
     bool push(const korPacket &packet);
+    // Waits while the queue is full; false once close() was called.
+    bool waitForRoom();
     // Takes the oldest packet, waiting at most timeout. False when the wait
     // expired, or was interrupted, with nothing queued.
     bool pop(korPacket &out, std::chrono::milliseconds timeout);

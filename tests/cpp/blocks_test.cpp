@@ -219,16 +219,18 @@ TEST_F(Blocks, AnalogRead) {
     EXPECT_EQ(0xFFFFFFFFu, adc->analogRead(3));
 }
 
-TEST_F(Blocks, ShortAnswersNeverCarryStaleBytes) {
+// A value shorter than the operation's is a failure, never a value made of
+// the answer's bytes and an earlier answer's (or zeros).
+TEST_F(Blocks, ShortAnswersAreFailures) {
     emu_set_adc(dev, 2, 0xAABBCCDD);
     ASSERT_EQ(0xAABBCCDDu, adc->analogRead(2));
     setRawAnswer(dev, 0x1302, readAnswer({0x34, 0x12}));
-    EXPECT_EQ(0x1234u, adc->analogRead(2));
+    EXPECT_EQ(0xFFFFFFFFu, adc->analogRead(2));
 
     emu_set_i2c_register(dev, 0x40, 0x05, 0xBEEF);
     ASSERT_EQ(0xBEEF, i2c->read2byte(0x05));
     setRawAnswer(dev, kData2, readAnswer({0x34}));
-    EXPECT_EQ(0x0034, i2c->read2byte(0x05));
+    EXPECT_EQ(0, i2c->read2byte(0x05));
 }
 
 TEST_F(Blocks, I2cRegisterAccess) {

@@ -224,14 +224,14 @@ TEST_F(Models, MeterFailureValues) {
     EXPECT_EQ("", meter.getCalibrationData());
     EXPECT_TRUE(meter.calibration());
 
-    // A short reading answer leaves no byte of the previous reading behind.
+    // A short reading answer is a failure, not the previous reading's bytes.
     for (uint16_t attid : {ATT_VOLTAGE, ATT_CURRENT, ATT_CALIBRATION}) {
         emu_set_fail_attribute(dev, attid, 0);
     }
     setAttribute(dev, ATT_VOLTAGE, {0x00, 0x00, 0xA0, 0x40});
     ASSERT_FLOAT_EQ(5.0f, meter.getVoltage());
     setRawAnswer(dev, ATT_VOLTAGE, {0x05, 0x13, 0x01, 0x00, 0x00});
-    EXPECT_EQ(0.0f, meter.getVoltage());
+    EXPECT_EQ(-999.9f, meter.getVoltage());
 }
 
 TEST_F(Models, MeterRegisterDumpAndDieId) {

@@ -21,11 +21,10 @@ using reliability::Stopwatch;
 constexpr int kCycles = 4;
 constexpr float kVoltage = 5.25f;
 constexpr float kFailed = -999.9f;
-// Five times the longest a call may take (the wait bound after a late
-// answer's grace), for a loaded machine.
+// Five times the longest a call may take (the wait bound, which a fenced
+// request shares with its fence), for a loaded machine.
 const double kCallBoundSeconds =
-    5 * std::chrono::duration<double>(kor_service::kAnswerTimeout + kor_service::kLateAnswerGrace)
-            .count();
+    5 * std::chrono::duration<double>(kor_service::kAnswerTimeout).count();
 
 // Calls getVoltage once, checks its duration and that it either read the
 // reading or gave the sentinel. True when it read the reading.

@@ -132,6 +132,9 @@ def test_product_name_of_a_vanta_through_raw_calls(helper_emu, hid):
     (lambda d: d.remove_attribute(0x1300), b"\x04\x13\x13\x00", b"\x03\x13\x00"),
     (lambda d: d.set_adc(0, 0x1234), b"\x04\x13\x13\x00", b"\x07\x13\x01\x34\x12\x00\x00"),
     (lambda d: d.set_gpio_external(0x1, 0x1), b"\x04\x13\x12\x03", b"\x07\x13\x01\x01\x00\x00\x00"),
+    (lambda d: d.resize_next_answer(2), b"\x04\x13\x13\x00", b"\x05\x13\x01\x64\x00\x00"),
+    (lambda d: d.delay_next_answer(0), b"\x04\x13\x13\x00", b"\x07\x13\x01\x64\x00\x00\x00"),
+    (lambda d: d.duplicate_next_answer(), b"\x04\x13\x13\x00", b"\x07\x13\x01\x64\x00\x00\x00"),
 ])
 def test_state_and_faults_set_through_the_helper(helper_emu, hid, fault, packet, expected):
     dev = helper_emu.add("Vanta")
@@ -141,6 +144,15 @@ def test_state_and_faults_set_through_the_helper(helper_emu, hid, fault, packet,
         assert transact(hid, handle, packet)[:len(expected)] == expected
     finally:
         hid.hid_close(handle)
+
+
+@pytest.mark.parametrize("arm", [
+    lambda d: d.delay_next_answer(-1), lambda d: d.delay_next_answer(600001),
+    lambda d: d.resize_next_answer(-1), lambda d: d.resize_next_answer(62),
+])
+def test_one_shot_faults_refuse_values_out_of_range(helper_emu, arm):
+    with pytest.raises(ValueError):
+        arm(helper_emu.add("Vanta"))
 
 
 def test_mute_delay_and_restoring_faults(helper_emu, hid):

@@ -224,12 +224,12 @@ def test_meter_failed_reading(meter, reading, attid):
     assert getattr(device, reading)() == FAILED_READING
 
 
-def test_meter_short_answer_never_shows_stale_bytes(meter):
+def test_meter_short_answer_is_a_failure(meter):
     device, dev = meter
     assert device.open() is False
     assert device.getVoltage() == 5.0  # bytes 00 00 A0 40 now cached
     dev.raw_answer(VOLTAGE, bytes.fromhex("05 13 01 00 00"))
-    assert device.getVoltage() == 0.0
+    assert device.getVoltage() == -999.9000244140625
 
 
 def test_meter_late_answer_is_never_taken_by_the_next_request(meter):

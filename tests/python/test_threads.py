@@ -159,12 +159,22 @@ def test_raw_links_still_share_a_device(emu):
     link.close()
 
 
-def test_an_assigned_block_keeps_its_connection_alive(emu):
+def test_an_assigned_block_talks_through_its_source_until_that_is_gone(emu):
+    # A chain of copies: the board's block, then the other board's, talk
+    # through the hub's connection; once the hub is gone they fail as on a
+    # closed device instead of reaching freed memory.
     board, _ = opened(emu, korvane.Vanta, "Vanta", "VT-0001")
     hub, hub_dev = opened(emu, korvane.Brondel, "Brondel HUB", "BH-0001")
+    other, spare = korvane.Vanta(), korvane.Vanta()
     hub_dev.set_gpio_external(0x10, 0x10)
     board.gpiohw = hub.gpiohw
+    other.gpiohw = board.gpiohw
+    board.gpiohw = spare.gpiohw
+    assert other.gpiohw.read() & 0x10 == 0x10
+    assert hub_dev.requests()[-1] == R(korvane.ATT_GPIO0_BASE + 3)
+    hub_dev.clear_log()
     del hub
     gc.collect()
-    assert board.gpiohw.read() & 0x10 == 0x10
-    assert hub_dev.requests()[-1] == R(korvane.ATT_GPIO0_BASE + 3)
+    assert other.gpiohw.read() == 0xFFFFFFFF
+    assert other.gpiohw.digitalRead(3) is True
+    assert hub_dev.requests() == []

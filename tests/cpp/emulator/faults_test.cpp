@@ -1,5 +1,8 @@
 // Injected faults and the traffic log.
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <iterator>
 #include <thread>
 
 #include "EmuTestSupport.h"
@@ -91,6 +94,80 @@ TEST_F(Faults, NotificationsComeBeforeEachAnswer) {
     EXPECT_EQ(packetOf(readReport(h_.get())), okRead(le32(1100)));
     EXPECT_TRUE(readReport(h_.get(), 0).empty());
 }
+
+// A one-shot fault changes the next answer it fits and no other. The log
+// holds what was sent, in the order it was sent, which a delay makes differ
+// from the order it is read.
+struct OneShotCase {
+    const char *name;
+    std::function<int(int)> arm;
+    std::function<int(int)> refused;  // an out-of-range argument or an unknown device
+    std::vector<Bytes> requests;      // written back to back
+    std::vector<Bytes> read;          // the reports read afterwards, in order
+    std::vector<Bytes> sent;          // the device reports logged; empty: as read
+};
+
+class OneShotFaults : public Faults, public ::testing::WithParamInterface<OneShotCase> {};
+
+TEST_P(OneShotFaults, ChangeTheNextFittingAnswerOnly) {
+    const OneShotCase &c = GetParam();
+    const auto full = [](Bytes b) {
+        b.resize(64);  // the whole report: the bytes after the answer are zero
+        return b;
+    };
+    EXPECT_EQ(c.refused(dev_), -1);
+    ASSERT_EQ(c.arm(dev_), 0);
+    for (const Bytes &request : c.requests)
+        ASSERT_EQ(writePacket(h_.get(), request), 65);
+    std::vector<Bytes> read, sent, expectedRead, expectedSent;
+    for (size_t i = 0; i < c.read.size(); ++i)
+        read.push_back(readReport(h_.get(), 10000));
+    EXPECT_TRUE(readReport(h_.get(), 0).empty());
+    emu_log_entry e;
+    for (int i = 0; emu_log_get(dev_, i, &e) == 0; ++i)
+        if (e.kind == EMU_LOG_DEVICE_REPORT)
+            sent.push_back(Bytes(e.report, e.report + 64));
+    std::transform(c.read.begin(), c.read.end(), std::back_inserter(expectedRead), full);
+    const std::vector<Bytes> &logged = c.sent.empty() ? c.read : c.sent;
+    std::transform(logged.begin(), logged.end(), std::back_inserter(expectedSent), full);
+    EXPECT_EQ(read, expectedRead);
+    EXPECT_EQ(sent, expectedSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, OneShotFaults,
+                         ::testing::Values(
+                             // The second request is written well within the second of delay.
+                             OneShotCase{"DelayLetsTheNextAnswerOvertake",
+                                         [](int d) { return emu_delay_next_answer(d, 1000); },
+                                         [](int d) { return emu_delay_next_answer(d, 600001); },
+                                         {readRequest(2), readRequest(0x1300)},
+                                         {okRead(le32(100)), okRead({'A', '1', 0})},
+                                         {okRead({'A', '1', 0}), okRead(le32(100))}},
+                             OneShotCase{"ResizeCutsAReadingOnce",
+                                         [](int d) { return emu_resize_next_answer(d, 2); },
+                                         [](int d) { return emu_resize_next_answer(d, 62); },
+                                         {readRequest(0x1300), readRequest(0x1301)},
+                                         {{0x05, 0x13, 0x01, 0x64, 0x00}, okRead(le32(600))},
+                                         {}},
+                             OneShotCase{"ResizeToNoValueWaitsForASuccess",
+                                         [](int d) { return emu_resize_next_answer(d, 0); },
+                                         [](int d) { return emu_resize_next_answer(d, -1); },
+                                         {readRequest(0x9999), readRequest(0x1300)},
+                                         {kReadFail, {0x03, 0x13, 0x01}},
+                                         {}},
+                             OneShotCase{"ResizePadsAWriteAnswer",
+                                         [](int d) { return emu_resize_next_answer(d, 5); },
+                                         [](int d) { return emu_resize_next_answer(d + 1, 5); },
+                                         {writeRequest(0x1203, {0})},
+                                         {{0x08, 0x12, 0x01, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5}},
+                                         {}},
+                             OneShotCase{"DuplicateSendsTheNextAnswerTwice",
+                                         [](int d) { return emu_duplicate_next_answer(d); },
+                                         [](int d) { return emu_duplicate_next_answer(d + 1); },
+                                         {readRequest(0x1300), readRequest(0x1301)},
+                                         {okRead(le32(100)), okRead(le32(100)), okRead(le32(600))},
+                                         {}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Faults, InjectedReportsNeedAPluggedDevice) {
     const uint8_t note[] = {0x04, 0xA0, 0x00, 0x00};
