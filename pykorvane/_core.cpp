@@ -109,6 +109,7 @@ PYBIND11_MODULE(_core, m) {
     m.attr("STATUS_MALFORMED") = static_cast<int>(AttributeStatus::Malformed);
     m.attr("STATUS_GONE") = static_cast<int>(AttributeStatus::Gone);
     m.attr("STATUS_BAD_ARGUMENT") = static_cast<int>(AttributeStatus::BadArgument);
+    m.attr("STATUS_UNPAIRED") = static_cast<int>(AttributeStatus::Unpaired);
 
     m.attr("OPEN_UNAVAILABLE") = static_cast<int>(KorCore::OpenStatus::Unavailable);
     m.attr("OPEN_BUSY") = static_cast<int>(KorCore::OpenStatus::Busy);

@@ -18,6 +18,7 @@ STATUS_NOT_OPEN: int
 STATUS_NO_ANSWER: int
 STATUS_OK: int
 STATUS_REFUSED: int
+STATUS_UNPAIRED: int
 
 class Adc:
     def __init__(self, *args: object, **kwargs: object) -> None: ...

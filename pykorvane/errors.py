@@ -48,7 +48,9 @@ class NotOpenError(KorvaneError):
 
 
 class NoAnswerError(KorvaneError, TimeoutError):
-    """The request was sent and no answer came within the 1 s wait bound."""
+    """The request was sent and no answer known to be its own came within
+    the 1 s wait bound (none came, or a late answer of an earlier request
+    came with it and the two could not be told apart)."""
 
 
 class RefusedError(KorvaneError):
@@ -96,6 +98,7 @@ _FAILURES: Dict[int, Tuple[Type[Exception], str]] = {
     _core.STATUS_MALFORMED: (MalformedAnswerError, "the answer was malformed"),
     _core.STATUS_GONE: (DeviceGoneError, "the device is gone (unplugged?)"),
     _core.STATUS_BAD_ARGUMENT: (ValueError, "argument out of range"),
+    _core.STATUS_UNPAIRED: (NoAnswerError, "no answer known to be its own (a late answer came with it)"),
 }
 
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config swig patch libhidapi-dev python3-dev
-          python3-pytest googletest libgtest-dev clang libclang-rt-14-dev
+          python3-pytest python3-hypothesis googletest libgtest-dev clang libclang-rt-14-dev
           python3-setuptools python3-wheel python3-venv python3-pip
           pybind11-dev python3-mypy  # the pykorvane binding; the stub checks of pykorvane and korvane
           python3-matplotlib  # the meter log's optional PNG plot (and its test)

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "Adc.h"
@@ -123,6 +124,23 @@ TEST_F(Models, BlockAssignmentKeepsTheBoardWorking) {
     fresh.adchw = fresh.adchw;
     emu_set_adc(dev, 0, 5);
     EXPECT_EQ(5u, fresh.adchw.analogRead(0));
+}
+
+// A chain of block copies talks through the hub's service while it lives,
+// and fails as on a closed device once the hub is destroyed.
+TEST_F(Models, BlockCopiesFailOnceTheirServiceIsGone) {
+    const int dev = addDevice("Brondel HUB", "BH-1", "/dev/emu-h");
+    emu_set_gpio_external(dev, 0x10, 0x10);
+    auto hub = std::make_unique<Brondel>();
+    ASSERT_FALSE(hub->open());
+    Vanta board, other, spare;
+    board.gpiohw = hub->gpiohw;
+    other.gpiohw = board.gpiohw;
+    board.gpiohw = spare.gpiohw;
+    EXPECT_EQ(0x10u, other.gpiohw.read() & 0x10);
+    hub.reset();
+    EXPECT_EQ(0xFFFFFFFFu, other.gpiohw.read());
+    EXPECT_EQ(AttributeStatus::NotOpen, other.gpiohw.levels().result.status);
 }
 
 TEST_F(Models, HubPortSwitching) {

@@ -624,6 +624,19 @@ def test_meter_log_keeps_its_duration_while_reads_time_out(dmm, capsys, tmp_path
     assert R(CURRENT) not in requests[third_current + 1:]
 
 
+def test_meter_log_never_swaps_columns_after_a_late_answer(dmm, capsys, tmp_path):
+    dmm.set_reading(VOLTAGE, 5.0)
+    dmm.set_reading(CURRENT, 0.25)
+    output = tmp_path / "log.csv"
+    # The second current reading's answer comes 2.5 s late, well into the log.
+    with when_requested(dmm, reads_of(CURRENT, 1), lambda: dmm.delay_next_answer(2500)) as late:
+        run(capsys, "meter", "log", output, "-i", "0.05", "-t", "4")
+    assert late.is_set()
+    rows = read_csv(output)[1:]
+    assert len(rows) > 10
+    assert {tuple(r[2:]) for r in rows} == {("5.0", "0.25")}
+
+
 def test_meter_log_ends_when_the_meter_is_unplugged(dmm, capsys, tmp_path):
     output = tmp_path / "log.csv"
     with when_requested(dmm, reads_of(CURRENT, 2), dmm.unplug) as unplugged:

@@ -108,3 +108,44 @@ def test_unplugged_device_is_gone(opened_pykorvane, name, product, call, value, 
         call(model)
     assert isinstance(gone.value, OSError)
     assert not model.is_open
+
+
+# Faults on the answers around a call: a stray answer before it, a
+# duplicated answer, and the first success answer of the call with its value
+# cut, emptied or made too long. The call returns its own value or raises;
+# never a value that another request (or an earlier answer) carried, and the
+# call after it reads right again.
+ANSWER_FAULTS = {
+    "stray": lambda dev, opcode: dev.inject(bytes([7, opcode, 1, 9, 9, 9, 9]) if opcode == READ
+                                            else bytes([3, WRITE, 1])),
+    "duplicate": lambda dev, opcode: dev.duplicate_next_answer(),
+    "short": lambda dev, opcode: dev.resize_next_answer(2),
+    "empty": lambda dev, opcode: dev.resize_next_answer(0),
+    "long": lambda dev, opcode: dev.resize_next_answer(33),
+}
+
+
+def answer_fault_outcome(name, fault, attid, opcode, value):
+    """What a call must give under fault: its value, or the exception."""
+    if fault in ("stray", "duplicate"):
+        return value
+    # A register access starts with the register address's write.
+    if fault == "empty" and (opcode == WRITE or attid == I2C_DATA2):
+        return value  # an acknowledgement carries no value: nothing changes
+    if fault == "short" and name == "identity":
+        return "Ko"  # a shorter text is a text: its own bytes, none of an earlier one
+    return pk.MalformedAnswerError
+
+
+@pytest.mark.parametrize("fault", sorted(ANSWER_FAULTS))
+@pytest.mark.parametrize("name, product, call, value, attid, opcode, last", OPERATIONS, ids=IDS)
+def test_answer_faults(opened_pykorvane, fault, name, product, call, value, attid, opcode, last):
+    model, dev = opened_pykorvane(product)
+    ANSWER_FAULTS[fault](dev, opcode)
+    expected = answer_fault_outcome(name, fault, attid, opcode, value)
+    if expected is pk.MalformedAnswerError:
+        with pytest.raises(pk.MalformedAnswerError):
+            call(model)
+    else:
+        assert call(model) == expected
+    assert call(model) == value
