@@ -21,12 +21,14 @@
 
 #include "AdcHw.h"
 #include "AttributeStatus.h"
+#include "CallGuard.h"
 #include "Brondel.h"
 #include "Dmm.h"
 #include "GpioHw.h"
 #include "I2cHw.h"
 #include "KorCore.h"
 #include "KorDeviceManager.h"
+#include "ServiceAnchor.h"
 #include "Vanta.h"
 
 namespace py = pybind11;
@@ -95,6 +97,28 @@ py::tuple identity(KorCore &core, int attid) {
     }
     return py::make_tuple(static_cast<int>(got.result.status), got.result.returnCode,
                           py::reinterpret_steal<py::str>(decoded));
+}
+
+// A model's block as Python holds it: a copy that talks through the model's
+// service while the model lives and fails as not open once it is gone, so a
+// block kept after its device object was dropped does not hold the device
+// open. Copied under the connection's call lock.
+template <typename Model, typename Block>
+py::cpp_function blockOf(Block Model::*member) {
+    return py::cpp_function(
+        [member](Model &model) {
+            const Block &block = model.*member;
+            ServiceLease lease(block.anchor());
+            CallGuard call(lease.link());
+            return Block(block);
+        },
+        py::return_value_policy::move);
+}
+
+// Model connections sleep while no device is open.
+template <typename Model>
+Model *sleepingModel() {
+    return new Model(KorService::Idle::Sleeping);
 }
 
 }  // namespace
@@ -167,19 +191,16 @@ PYBIND11_MODULE(_core, m) {
         .def("close", [](KorCore &core) { core.close(); }, Released())
         .def("is_connected", &KorCore::isConnected, Released());
 
-    // The blocks are members of the model: the returned object keeps the
-    // model alive (reference_internal, def_property_readonly's policy for a
-    // getter that is not a cpp_function).
 
     py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.", plainType())
-        .def(py::init<>())
-        .def_property_readonly("gpio", [](Vanta &v) -> GpioHw & { return v.gpiohw; })
-        .def_property_readonly("adc", [](Vanta &v) -> AdcHw & { return v.adchw; })
-        .def_property_readonly("i2c", [](Vanta &v) -> I2cHw & { return v.i2chw; });
+        .def(py::init(&sleepingModel<Vanta>))
+        .def_property_readonly("gpio", blockOf(&Vanta::gpiohw))
+        .def_property_readonly("adc", blockOf(&Vanta::adchw))
+        .def_property_readonly("i2c", blockOf(&Vanta::i2chw));
 
     py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.", plainType())
-        .def(py::init<>())
-        .def_property_readonly("gpio", [](Brondel &b) -> GpioHw & { return b.gpiohw; })
+        .def(py::init(&sleepingModel<Brondel>))
+        .def_property_readonly("gpio", blockOf(&Brondel::gpiohw))
         .def("port_mask", [](Brondel &b) { return read(b.portMask()); }, Released())
         .def("set_port_mask", [](Brondel &b, uint32_t mask) { return done(b.setPortMask(mask)); }, Released(),
              py::arg("mask"))
@@ -187,8 +208,8 @@ PYBIND11_MODULE(_core, m) {
              Released(), py::arg("port"), py::arg("on"));
 
     py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.", plainType())
-        .def(py::init<>())
-        .def_property_readonly("i2c", [](Dmm &d) -> I2cHw & { return d.i2chw; })
+        .def(py::init(&sleepingModel<Dmm>))
+        .def_property_readonly("i2c", blockOf(&Dmm::i2chw))
         .def("voltage", [](Dmm &d) { return read(d.voltageReading()); }, Released())
         .def("current", [](Dmm &d) { return read(d.currentReading()); }, Released())
         .def("calibration_offsets", &offsets, Released())

@@ -25,4 +25,5 @@ class Adc(Block):
 
     def read_all(self) -> List[int]:
         """The eight channels' values, channel 0 first (one read each)."""
-        return [self.read(channel) for channel in range(self.CHANNELS)]
+        return [int(check(self._block.channel(n), self._what(f"read_all() at channel {n}")))
+                for n in range(self.CHANNELS)]

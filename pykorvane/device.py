@@ -6,7 +6,7 @@ from typing import Any, ClassVar, Optional, TypeVar
 
 from . import _args, _core
 from .discovery import DeviceInfo, device_at, devices
-from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, check
+from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, KorvaneError, check
 
 __all__ = ["Device"]
 
@@ -35,6 +35,9 @@ class Device:
         self._wanted_path = None if path is None else _args.text("path", path)
         self._core: Any = self._new_core()
         self._info: Optional[DeviceInfo] = None
+        # Why the last open failed (None after a successful one): calls on
+        # the closed device say so.
+        self._open_failure: Optional[str] = None
 
     def _new_core(self) -> _core.Connection:
         """The binding's connection object of the model (closed)."""
@@ -65,7 +68,11 @@ class Device:
         """
         if self._core.is_connected():
             return self
-        return self._open_found(self._find())
+        try:
+            return self._open_found(self._find())
+        except KorvaneError as failure:
+            self._open_failure = str(failure)
+            raise
 
     def _open_found(self: _Model, info: DeviceInfo) -> _Model:
         """Opens the device of an enumeration record just made (the
@@ -81,7 +88,12 @@ class Device:
                 raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {info.path}")
             raise DeviceOpenError(f"{info.product} at {info.path} cannot be opened "
                                   "(no access to the device node?)")
+        if not self._core.is_connected():
+            # Unplugged while its identity was being read: not opened after all.
+            self._core.close()
+            raise DeviceNotFoundError(f"{info.label} was unplugged while it was being opened")
         self._info = info
+        self._open_failure = None
         return self
 
     def close(self) -> None:
@@ -114,9 +126,13 @@ class Device:
         """Names the device in messages: product and serial number (or path)."""
         info = self._info
         if info is not None:
-            return info.label
-        wanted = self._wanted_serial or self._wanted_path
-        return f"{self.PRODUCT} {wanted}" if wanted else self.PRODUCT
+            label = info.label
+        else:
+            wanted = self._wanted_serial or self._wanted_path
+            label = f"{self.PRODUCT} {wanted}" if wanted else self.PRODUCT
+        if self._open_failure is not None and not self._core.is_connected():
+            label += f" (its last open failed: {self._open_failure})"
+        return label
 
     # -- identity, read from the device at each access
 

@@ -62,4 +62,5 @@ class Brondel(Device):
     def is_port_on(self, port: int) -> bool:
         """Whether port ``port`` (1-32) is powered, read from the hub."""
         number = self._port(port)
-        return bool(self.port_mask >> (number - 1) & 1)
+        mask = int(check(self._core.port_mask(), f"{self._label()}: is_port_on({number})"))
+        return bool(mask >> (number - 1) & 1)

@@ -2,6 +2,8 @@
 
 #include "BlockIo.h"
 
+#include <utility>
+
 namespace {
 const uint8_t kPins = 32;      // one bit per pin in a 32-bit mask
 const uint8_t kMaskBytes = 4;  // masks travel as 4 bytes, least significant first
@@ -68,7 +70,9 @@ AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
 // Without withPullDown, a mode other than output, input and input with
 // pull-up is refused once the pull-up mask has been read. The whole
 // read-modify-write holds the call lock, so another thread's change to
-// another pin is not lost in between.
+// another pin is not lost in between. With withPullDown (setMode), a step
+// that fails puts the masks written before it back, so the pin keeps its
+// old configuration rather than half of the new one.
 AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) {
     block_io::BlockCall call(serviceAnchor);
     const Fill fill = withPullDown ? Fill::Exact : Fill::OverCache;
@@ -77,6 +81,15 @@ AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) 
     if (!done.ok()) {
         return done;
     }
+    std::array<std::pair<Attribute *, uint32_t>, 3> written{};
+    size_t writes = 0;
+    const auto undo = [&](AttributeResult why) {
+        while (withPullDown && writes > 0) {
+            --writes;
+            writeMask(call.service(), *written[writes].first, written[writes].second);
+        }
+        return why;
+    };
     const bool input = mode != OUTPUT_PIN;
     if (input) {
         for (int pull : {ATT_GPIO_PULL_UP, ATT_GPIO_PULL_DOWN}) {
@@ -86,22 +99,27 @@ AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) 
             Attribute &mask = attributes[pull];
             done = block_io::readStatus(call.service(), mask, kMaskBytes, fill);
             if (!done.ok()) {
-                return done;
+                return undo(done);
             }
             if (!withPullDown && mode != INPUT_PIN && mode != INPUT_PULLUP_PIN) {
                 return block_io::badArgument();
             }
             const bool wanted = (pull == ATT_GPIO_PULL_UP && mode == INPUT_PULLUP_PIN) ||
                                 (pull == ATT_GPIO_PULL_DOWN && mode == INPUT_PULLDOWN_PIN);
-            done = writeMask(call.service(), mask,
-                             block_io::withBit(mask.getValueUint32(), pin, wanted));
+            // Counted before the write: one that got no answer may have
+            // been carried out all the same.
+            const uint32_t before = mask.getValueUint32();
+            written[writes++] = {&mask, before};
+            done = writeMask(call.service(), mask, block_io::withBit(before, pin, wanted));
             if (!done.ok()) {
-                return done;
+                return undo(done);
             }
         }
     }
-    return writeMask(call.service(), inoutMode,
-                     block_io::withBit(inoutMode.getValueUint32(), pin, input));
+    const uint32_t direction = inoutMode.getValueUint32();
+    written[writes++] = {&inoutMode, direction};
+    done = writeMask(call.service(), inoutMode, block_io::withBit(direction, pin, input));
+    return done.ok() ? done : undo(done);
 }
 
 Outcome<bool> GpioHw::level(uint8_t pin) {

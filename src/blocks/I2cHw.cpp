@@ -35,7 +35,11 @@ AttributeResult I2cHw::sendTarget(uint8_t address) {
     block_io::BlockCall call(serviceAnchor);
     Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
     target.setValue(address);
-    return block_io::writeStatus(call.service(), target);
+    const AttributeResult done = block_io::writeStatus(call.service(), target);
+    if (done.ok()) {
+        pendingTarget = -1;  // the bridge holds what was asked for last
+    }
+    return done;
 }
 
 // Both register accesses hold the call lock across the register-address
@@ -47,9 +51,13 @@ Outcome<uint32_t> I2cHw::readRegister(uint8_t reg, uint8_t width) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);
+    AttributeResult done = settleTarget();
+    if (!done.ok()) {
+        return Outcome<uint32_t>::failed(done);
+    }
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
     regAddr.setValue(reg);
-    AttributeResult done = block_io::writeStatus(call.service(), regAddr);
+    done = block_io::writeStatus(call.service(), regAddr);
     if (!done.ok()) {
         return Outcome<uint32_t>::failed(done);
     }
@@ -64,9 +72,13 @@ AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width)
         return block_io::badArgument();
     }
     block_io::BlockCall call(serviceAnchor);
+    AttributeResult done = settleTarget();
+    if (!done.ok()) {
+        return done;
+    }
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
     regAddr.setValue(reg);
-    const AttributeResult done = block_io::writeStatus(call.service(), regAddr);
+    done = block_io::writeStatus(call.service(), regAddr);
     if (!done.ok()) {
         return done;  // the data must not land in whatever register was set before
     }
@@ -93,29 +105,46 @@ Outcome<bool> I2cHw::probe(uint8_t address) {
     return Outcome<bool>{read.result, read.ok()};
 }
 
-// Afterwards the bridge is set back to the target address it had before.
+// Afterwards the bridge is set back to the target address it had before,
+// also when a probe failed part-way. If even that fails, the next register
+// access sends it first, so no data ever reaches a target the caller did
+// not choose.
 Outcome<std::vector<uint8_t>> I2cHw::scan(uint8_t first, uint8_t last) {
     using Found = Outcome<std::vector<uint8_t>>;
     if (first > last || last > kLastAddress) {
         return Found::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);
-    Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
-    AttributeResult done = block_io::readStatus(call.service(), target, 1, block_io::Fill::Exact);
-    if (!done.ok()) {
-        return Found::failed(done);
-    }
-    const uint8_t previous = target.getValueUint8();
-    std::vector<uint8_t> answered;
-    for (unsigned address = first; address <= last; ++address) {
-        const Outcome<bool> probed = probe(static_cast<uint8_t>(address));
-        if (!probed.ok()) {
-            return Found::failed(probed.result);
+    int previous = pendingTarget;
+    if (previous < 0) {
+        Attribute &target = attributes[ATT_I2C_DEVICE_ADDR];
+        const AttributeResult read =
+            block_io::readStatus(call.service(), target, 1, block_io::Fill::Exact);
+        if (!read.ok()) {
+            return Found::failed(read);
         }
-        if (probed.value) {
+        previous = target.getValueUint8();
+    }
+    std::vector<uint8_t> answered;
+    AttributeResult done{AttributeStatus::Ok, RC_OK};
+    for (unsigned address = first; address <= last && done.ok(); ++address) {
+        const Outcome<bool> probed = probe(static_cast<uint8_t>(address));
+        done = probed.result;
+        if (probed.ok() && probed.value) {
             answered.push_back(static_cast<uint8_t>(address));
         }
     }
-    done = setTarget(previous);
-    return done.ok() ? Found{done, answered} : Found::failed(done);
+    const AttributeResult restored = sendTarget(static_cast<uint8_t>(previous));
+    if (!restored.ok()) {
+        pendingTarget = previous;
+    }
+    if (!done.ok()) {
+        return Found::failed(done);
+    }
+    return restored.ok() ? Found{restored, answered} : Found::failed(restored);
+}
+
+AttributeResult I2cHw::settleTarget() {
+    return pendingTarget < 0 ? AttributeResult{AttributeStatus::Ok, RC_OK}
+                             : sendTarget(static_cast<uint8_t>(pendingTarget));
 }

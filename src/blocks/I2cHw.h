@@ -47,10 +47,15 @@ private:
 
     // Sets the bridge's target address, unchecked.
     AttributeResult sendTarget(uint8_t address);
+    // Sends the target a scan could not set back, if any (Ok otherwise).
+    AttributeResult settleTarget();
 
     std::shared_ptr<ServiceAnchor> serviceAnchor;
     // Indexed by AttI2cHw: device address, register address, 1- to 4-byte data.
     std::array<Attribute, kAttributes> attributes;
+    // The target address the bridge should have but may not (a scan failed
+    // to set it back), or -1: register accesses send it before they start.
+    int pendingTarget = -1;
 };
 
 #endif

@@ -12,6 +12,10 @@
 class Brondel : public KorCore {
 public:
     Brondel();
+#ifndef SWIG
+    // idle: see KorCore(KorService::Idle).
+    explicit Brondel(KorService::Idle idle);
+#endif
     ~Brondel();
     bool open();
     bool open(std::string serial);

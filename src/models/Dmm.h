@@ -13,6 +13,10 @@
 class Dmm : public KorCore {
 public:
     Dmm();
+#ifndef SWIG
+    // idle: see KorCore(KorService::Idle).
+    explicit Dmm(KorService::Idle idle);
+#endif
     ~Dmm();
 
     I2cHw i2chw;

@@ -4,8 +4,10 @@ namespace {
 const char kProductName[] = "Vanta";
 }
 
-Vanta::Vanta()
-    : KorCore(),
+Vanta::Vanta() : Vanta(KorService::Idle::Polling) {}
+
+Vanta::Vanta(KorService::Idle idle)
+    : KorCore(idle),
       gpiohw(service.get(), ATT_GPIO0_BASE),
       adchw(service.get(), ATT_ADC_BASE),
       i2chw(service.get(), ATT_IC20_BASE) {}

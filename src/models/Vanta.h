@@ -12,6 +12,10 @@
 class Vanta : public KorCore {
 public:
     Vanta();
+#ifndef SWIG
+    // idle: see KorCore(KorService::Idle).
+    explicit Vanta(KorService::Idle idle);
+#endif
     ~Vanta();
     // Opens the first attached board, or the one with this serial number.
     bool open();

@@ -5,9 +5,11 @@
 #include "CallGuard.h"
 #include "KorDeviceManager.h"
 
-KorCore::KorCore()
+KorCore::KorCore() : KorCore(KorService::Idle::Polling) {}
+
+KorCore::KorCore(KorService::Idle idle)
     : device(new KorDevice()),
-      service(new KorService(device.get())),
+      service(new KorService(device.get(), idle)),
       vendorName(ATT_VENDOR_NAME, 0, 0),
       productName(ATT_PRODUCT_NAME, 0, 0),
       productRevision(ATT_PRODUCT_REVISION, 0, 0),
@@ -45,6 +47,7 @@ KorCore::OpenStatus KorCore::connect(const std::string &path, bool giveUpWhenSil
         device->close();
         return OpenStatus::Busy;
     }
+    service->wake();
     // A failed read keeps the value of an earlier open (or the empty text).
     // After one read that got no answer, the others would only wait out the
     // bound each (about 7 s in all) when the caller asked not to.

@@ -14,6 +14,11 @@
 class KorCore {
 public:
     KorCore();
+#ifndef SWIG
+    // idle: how the connection's receive thread spends the time while no
+    // device is open (see KorService::Idle); KorCore() polls.
+    explicit KorCore(KorService::Idle idle);
+#endif
     ~KorCore();
     // Refused (true, with the open failure message) when another connection
     // of this process holds the device open.

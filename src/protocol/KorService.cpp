@@ -27,8 +27,11 @@ AttributeResult judge(const korPacket &answer, const AnswerShape &shape) {
 
 // If the thread cannot start, std::system_error leaves the constructor and
 // the members made so far are destroyed again.
-KorService::KorService(KorDevice *device)
+KorService::KorService(KorDevice *device) : KorService(device, Idle::Polling) {}
+
+KorService::KorService(KorDevice *device, Idle idle)
     : device(device),
+      idle(idle),
       stopRequested(false),
       awaitingAnswer(false),
       anchorPoint(std::make_shared<ServiceAnchor>(this)),
@@ -40,6 +43,7 @@ KorService::~KorService() {
     // Blocks' calls in progress still need the receive thread.
     anchorPoint->retire();
     stopRequested.store(true);
+    wake();
     // A receive thread waiting for room in a full queue would never reach
     // its stop test; closing the queue makes that wait give up.
     queue.close();
@@ -60,6 +64,9 @@ void KorService::receiveLoop() {
     PollTimer pollTimer;
     steady_clock::time_point deadline = steady_clock::now();
     do {
+        if (idle == Idle::Sleeping && !awaitOpenLink()) {
+            break;
+        }
         int got = -1;
         // A full queue is read no further until a transaction empties it;
         // only this thread queues, so the push below never waits.
@@ -82,6 +89,25 @@ void KorService::receiveLoop() {
         }
         pollTimer.sleepUntil(deadline);
     } while (!stopRequested.load());
+}
+
+void KorService::wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        woken = true;
+    }
+    wakeUp.notify_all();
+}
+
+// A wake that came while the thread was still reading counts: the flag
+// stays set until the thread has seen it.
+bool KorService::awaitOpenLink() {
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    while (!stopRequested.load() && (device == nullptr || !device->isOpen())) {
+        wakeUp.wait(lock, [this] { return woken; });
+        woken = false;
+    }
+    return !stopRequested.load();
 }
 
 bool KorService::writeAttribute(Attribute attribute) { return !write(attribute).ok(); }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,9 +21,20 @@
 
 class KorService {
 public:
+#ifndef SWIG
+    // How the receive thread spends the time the link is not open: Polling
+    // keeps its 1 ms cadence all the same; Sleeping sleeps until wake() says
+    // the link was opened, so a connection without an open device costs
+    // nothing.
+    enum class Idle { Polling, Sleeping };
+#endif
+
     // Starts the receive thread at once. Throws std::system_error when the
     // thread cannot be started. A null device behaves as a closed link.
     KorService(KorDevice *device);
+#ifndef SWIG
+    KorService(KorDevice *device, Idle idle);
+#endif
     // Waits for the calls that blocks are making through this service.
     ~KorService();
     // false when the device confirmed the write, true otherwise.
@@ -40,6 +52,11 @@ public:
     // else is Malformed); the value holds exactly the bytes of this answer.
     Outcome<AnswerValue> readValue(uint16_t attid, uint8_t minLen, uint8_t maxLen);
 
+#ifndef SWIG
+    // The link was opened: a Sleeping receive thread starts reading.
+    void wake();
+#endif
+
     // The link this service talks through (null for a service made without
     // one); its call lock guards multi-step operations built on the service.
     KorDevice *link() const { return device; }
@@ -50,6 +67,9 @@ private:
     KorService(const KorService &) = delete;
     KorService &operator=(const KorService &) = delete;
     void receiveLoop();
+    // For a Sleeping service: waits while the link is not open; false once
+    // the service is stopping.
+    bool awaitOpenLink();
     // Sends request and takes the answer known to be its own, checked
     // against shape: Ok or Refused with the answer, or why there is none.
     AttributeResult transact(const uint8_t *request, size_t len, uint16_t attid,
@@ -70,7 +90,13 @@ private:
     void settle(size_t answers);
 
     KorDevice *device;
+    const Idle idle;
     std::atomic<bool> stopRequested;
+    // Wakes a Sleeping receive thread (an open, or the stop); the flag is
+    // guarded by wakeMutex.
+    std::mutex wakeMutex;
+    std::condition_variable wakeUp;
+    bool woken = false;
     // Set while a transaction waits for its answer: if the link goes away
     // meanwhile, the receive thread interrupts the wait.
     std::atomic<bool> awaitingAnswer;

@@ -128,14 +128,15 @@ def test_dropped_device_object_closes(emu):
 @pytest.mark.parametrize("model, product, block", [
     (pk.Vanta, "Vanta", "gpio"), (pk.Vanta, "Vanta", "adc"), (pk.Vanta, "Vanta", "i2c"),
     (pk.Brondel, "Brondel HUB", "gpio"), (pk.Dmm, "DMM", "i2c")])
-def test_a_binding_block_keeps_its_connection_alive(emu, model, product, block):
+def test_a_kept_block_lets_its_dropped_device_close(emu, model, product, block):
     emu.add(product)
     device = model().open()
-    held = getattr(device._core, block)
+    kept = getattr(device, block)
     del device
-    assert emu.open_handle_count() == 1  # the block holds the connection
-    del held
-    assert emu.open_handle_count() == 0
+    assert emu.open_handle_count() == 0  # dropping the device object closed it
+    with pytest.raises(pk.NotOpenError):
+        {"gpio": lambda b: b.levels, "adc": lambda b: b.read(0), "i2c": lambda b: b.read(0)}[block](kept)
+    model().open().close()  # nothing holds the device any more
 
 
 def test_reopen_after_replug(emu):
