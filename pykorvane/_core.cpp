@@ -115,10 +115,10 @@ py::cpp_function blockOf(Block Model::*member) {
         py::return_value_policy::move);
 }
 
-// Model connections sleep while no device is open.
+// Model connections wait on the device itself: no receive thread.
 template <typename Model>
-Model *sleepingModel() {
-    return new Model(KorService::Idle::Sleeping);
+Model *waitingModel() {
+    return new Model(KorService::Receive::Waiting);
 }
 
 }  // namespace
@@ -193,13 +193,13 @@ PYBIND11_MODULE(_core, m) {
 
 
     py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.", plainType())
-        .def(py::init(&sleepingModel<Vanta>))
+        .def(py::init(&waitingModel<Vanta>))
         .def_property_readonly("gpio", blockOf(&Vanta::gpiohw))
         .def_property_readonly("adc", blockOf(&Vanta::adchw))
         .def_property_readonly("i2c", blockOf(&Vanta::i2chw));
 
     py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.", plainType())
-        .def(py::init(&sleepingModel<Brondel>))
+        .def(py::init(&waitingModel<Brondel>))
         .def_property_readonly("gpio", blockOf(&Brondel::gpiohw))
         .def("port_mask", [](Brondel &b) { return read(b.portMask()); }, Released())
         .def("set_port_mask", [](Brondel &b, uint32_t mask) { return done(b.setPortMask(mask)); }, Released(),
@@ -208,7 +208,7 @@ PYBIND11_MODULE(_core, m) {
              Released(), py::arg("port"), py::arg("on"));
 
     py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.", plainType())
-        .def(py::init(&sleepingModel<Dmm>))
+        .def(py::init(&waitingModel<Dmm>))
         .def_property_readonly("i2c", blockOf(&Dmm::i2chw))
         .def("voltage", [](Dmm &d) { return read(d.voltageReading()); }, Released())
         .def("current", [](Dmm &d) { return read(d.currentReading()); }, Released())

@@ -11,10 +11,10 @@ const uint8_t kMaskBytes = 4;
 bool isPort(uint32_t port) { return port >= kFirstPort && port <= kLastPort; }
 }  // namespace
 
-Brondel::Brondel() : Brondel(KorService::Idle::Polling) {}
+Brondel::Brondel() : Brondel(KorService::Receive::Polling) {}
 
-Brondel::Brondel(KorService::Idle idle)
-    : KorCore(idle),
+Brondel::Brondel(KorService::Receive receive)
+    : KorCore(receive),
       gpiohw(service.get(), ATT_GPIO0_BASE),
       portControl(ATT_USB_PORT_CTRL, PERMISSION_NONE, 0) {}
 

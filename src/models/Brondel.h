@@ -13,8 +13,8 @@ class Brondel : public KorCore {
 public:
     Brondel();
 #ifndef SWIG
-    // idle: see KorCore(KorService::Idle).
-    explicit Brondel(KorService::Idle idle);
+    // receive: see KorCore(KorService::Receive).
+    explicit Brondel(KorService::Receive receive);
 #endif
     ~Brondel();
     bool open();

@@ -13,10 +13,10 @@ const uint8_t kLastDumpedRegister = 0x11;
 const uint8_t kDieIdRegister = 0xFF;
 }  // namespace
 
-Dmm::Dmm() : Dmm(KorService::Idle::Polling) {}
+Dmm::Dmm() : Dmm(KorService::Receive::Polling) {}
 
-Dmm::Dmm(KorService::Idle idle)
-    : KorCore(idle),
+Dmm::Dmm(KorService::Receive receive)
+    : KorCore(receive),
       i2chw(service.get(), ATT_IC20_BASE),
       calibrationValue(ATT_CALIBRATION, PERMISSION_NONE, 0),
       voltage(ATT_VOLTAGE, PERMISSION_NONE, 0),

@@ -14,8 +14,8 @@ class Dmm : public KorCore {
 public:
     Dmm();
 #ifndef SWIG
-    // idle: see KorCore(KorService::Idle).
-    explicit Dmm(KorService::Idle idle);
+    // receive: see KorCore(KorService::Receive).
+    explicit Dmm(KorService::Receive receive);
 #endif
     ~Dmm();
 

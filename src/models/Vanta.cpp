@@ -4,10 +4,10 @@ namespace {
 const char kProductName[] = "Vanta";
 }
 
-Vanta::Vanta() : Vanta(KorService::Idle::Polling) {}
+Vanta::Vanta() : Vanta(KorService::Receive::Polling) {}
 
-Vanta::Vanta(KorService::Idle idle)
-    : KorCore(idle),
+Vanta::Vanta(KorService::Receive receive)
+    : KorCore(receive),
       gpiohw(service.get(), ATT_GPIO0_BASE),
       adchw(service.get(), ATT_ADC_BASE),
       i2chw(service.get(), ATT_IC20_BASE) {}

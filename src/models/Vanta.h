@@ -13,8 +13,8 @@ class Vanta : public KorCore {
 public:
     Vanta();
 #ifndef SWIG
-    // idle: see KorCore(KorService::Idle).
-    explicit Vanta(KorService::Idle idle);
+    // receive: see KorCore(KorService::Receive).
+    explicit Vanta(KorService::Receive receive);
 #endif
     ~Vanta();
     // Opens the first attached board, or the one with this serial number.

@@ -5,11 +5,11 @@
 #include "CallGuard.h"
 #include "KorDeviceManager.h"
 
-KorCore::KorCore() : KorCore(KorService::Idle::Polling) {}
+KorCore::KorCore() : KorCore(KorService::Receive::Polling) {}
 
-KorCore::KorCore(KorService::Idle idle)
+KorCore::KorCore(KorService::Receive receive)
     : device(new KorDevice()),
-      service(new KorService(device.get(), idle)),
+      service(new KorService(device.get(), receive)),
       vendorName(ATT_VENDOR_NAME, 0, 0),
       productName(ATT_PRODUCT_NAME, 0, 0),
       productRevision(ATT_PRODUCT_REVISION, 0, 0),
@@ -18,7 +18,12 @@ KorCore::KorCore(KorService::Idle idle)
 
 KorCore::~KorCore() { waitForCalls(); }
 
-void KorCore::waitForCalls() { CallGuard call(device.get()); }
+// A call waiting on the device's answer gives up at once rather than making
+// the destruction wait out the wait bound.
+void KorCore::waitForCalls() {
+    service->beginClose();
+    CallGuard call(device.get());
+}
 
 bool KorCore::openPath(char const *path) {
     if (path == nullptr) {
@@ -47,7 +52,6 @@ KorCore::OpenStatus KorCore::connect(const std::string &path, bool giveUpWhenSil
         device->close();
         return OpenStatus::Busy;
     }
-    service->wake();
     // A failed read keeps the value of an earlier open (or the empty text).
     // After one read that got no answer, the others would only wait out the
     // bound each (about 7 s in all) when the caller asked not to.
@@ -97,10 +101,15 @@ bool KorCore::openByProduct(const char *product, const std::string *serial) {
                                       : attached.getPathByNameAndSerial(product, *serial));
 }
 
+// A call of another thread waiting on the device's answer gives up at once,
+// so the close need not wait out the wait bound.
 bool KorCore::close() {
+    service->beginClose();
     CallGuard call(device.get());
     claim.reset();
-    return device->close();
+    const bool closed = device->close();
+    service->endClose();
+    return closed;
 }
 
 bool KorCore::isConnected() { return device->isOpen(); }

@@ -15,9 +15,9 @@ class KorCore {
 public:
     KorCore();
 #ifndef SWIG
-    // idle: how the connection's receive thread spends the time while no
-    // device is open (see KorService::Idle); KorCore() polls.
-    explicit KorCore(KorService::Idle idle);
+    // receive: how the connection takes in the device's answers (see
+    // KorService::Receive); KorCore() polls.
+    explicit KorCore(KorService::Receive receive);
 #endif
     ~KorCore();
     // Refused (true, with the open failure message) when another connection

@@ -27,27 +27,34 @@ AttributeResult judge(const korPacket &answer, const AnswerShape &shape) {
 
 // If the thread cannot start, std::system_error leaves the constructor and
 // the members made so far are destroyed again.
-KorService::KorService(KorDevice *device) : KorService(device, Idle::Polling) {}
+KorService::KorService(KorDevice *device) : KorService(device, Receive::Polling) {}
 
-KorService::KorService(KorDevice *device, Idle idle)
+KorService::KorService(KorDevice *device, Receive receive)
     : device(device),
-      idle(idle),
+      receive(receive),
       stopRequested(false),
+      closing(0),
       awaitingAnswer(false),
       anchorPoint(std::make_shared<ServiceAnchor>(this)),
       pairedLink(0),
-      owed(0),
-      receiveThread(&KorService::receiveLoop, this) {}
+      owed(0) {
+    if (receive == Receive::Polling) {
+        receiveThread = std::thread(&KorService::receiveLoop, this);
+    }
+}
 
 KorService::~KorService() {
-    // Blocks' calls in progress still need the receive thread.
+    // Blocks' calls in progress still need the receive thread; waiting ones
+    // give up.
+    beginClose();
     anchorPoint->retire();
     stopRequested.store(true);
-    wake();
     // A receive thread waiting for room in a full queue would never reach
     // its stop test; closing the queue makes that wait give up.
     queue.close();
-    receiveThread.join();
+    if (receiveThread.joinable()) {
+        receiveThread.join();
+    }
 }
 
 void KorService::receiveLoop() {
@@ -64,9 +71,6 @@ void KorService::receiveLoop() {
     PollTimer pollTimer;
     steady_clock::time_point deadline = steady_clock::now();
     do {
-        if (idle == Idle::Sleeping && !awaitOpenLink()) {
-            break;
-        }
         int got = -1;
         // A full queue is read no further until a transaction empties it;
         // only this thread queues, so the push below never waits.
@@ -89,25 +93,6 @@ void KorService::receiveLoop() {
         }
         pollTimer.sleepUntil(deadline);
     } while (!stopRequested.load());
-}
-
-void KorService::wake() {
-    {
-        std::lock_guard<std::mutex> lock(wakeMutex);
-        woken = true;
-    }
-    wakeUp.notify_all();
-}
-
-// A wake that came while the thread was still reading counts: the flag
-// stays set until the thread has seen it.
-bool KorService::awaitOpenLink() {
-    std::unique_lock<std::mutex> lock(wakeMutex);
-    while (!stopRequested.load() && (device == nullptr || !device->isOpen())) {
-        wakeUp.wait(lock, [this] { return woken; });
-        woken = false;
-    }
-    return !stopRequested.load();
 }
 
 bool KorService::writeAttribute(Attribute attribute) { return !write(attribute).ok(); }
@@ -194,6 +179,10 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
     if (done.status == AttributeStatus::NoAnswer && !device->isOpen()) {
         return {AttributeStatus::Gone, 0};
     }
+    if (done.status == AttributeStatus::NoAnswer && receive == Receive::Waiting &&
+        closing.load() > 0) {
+        return {AttributeStatus::NotOpen, 0};  // given up for a close
+    }
     if (done.ok() && shape.opcode == OP_ATT_VALUE_GET) {
         fences.learn(attid, answer.dat);
     }
@@ -275,6 +264,9 @@ void KorService::settle(size_t answers) { owed -= std::min(owed, answers); }
 // the wait only once the link is really gone; while the device is gone, the
 // receive thread interrupts again at every poll.
 bool KorService::awaitAnswer(korPacket &answer, steady_clock::time_point deadline) {
+    if (receive == Receive::Waiting) {
+        return readAnswer(answer, deadline);
+    }
     for (;;) {
         const steady_clock::duration left = deadline - steady_clock::now();
         if (left <= steady_clock::duration::zero()) {
@@ -285,6 +277,27 @@ bool KorService::awaitAnswer(korPacket &answer, steady_clock::time_point deadlin
         }
         if (!device->isOpen()) {
             return false;
+        }
+    }
+}
+
+// The caller holds the call lock, which every close takes too: the link
+// cannot be closed under the read, and a close waiting for the lock is seen
+// within one slice.
+bool KorService::readAnswer(korPacket &answer, steady_clock::time_point deadline) {
+    for (;;) {
+        const steady_clock::duration left = deadline - steady_clock::now();
+        if (left <= steady_clock::duration::zero() || closing.load() > 0) {
+            return false;
+        }
+        const auto slice = std::min(std::chrono::ceil<std::chrono::milliseconds>(left),
+                                    kor_service::kWaitSlice);
+        const int got = device->readWaiting(answer.dat, static_cast<int>(slice.count()));
+        if (got < 0) {
+            return false;
+        }
+        if (got > 0 && !packet::isNotification(answer.dat)) {
+            return true;
         }
     }
 }

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,18 +21,19 @@
 class KorService {
 public:
 #ifndef SWIG
-    // How the receive thread spends the time the link is not open: Polling
-    // keeps its 1 ms cadence all the same; Sleeping sleeps until wake() says
-    // the link was opened, so a connection without an open device costs
-    // nothing.
-    enum class Idle { Polling, Sleeping };
+    // How the device's answers are taken in. Polling: a receive thread
+    // reads the link every millisecond, open or not, and queues what comes
+    // for the transaction waiting on it. Waiting: no thread; a transaction
+    // waits in the link's own blocking read and takes its answer the moment
+    // it arrives, and a connection costs nothing between calls.
+    enum class Receive { Polling, Waiting };
 #endif
 
     // Starts the receive thread at once. Throws std::system_error when the
     // thread cannot be started. A null device behaves as a closed link.
     KorService(KorDevice *device);
 #ifndef SWIG
-    KorService(KorDevice *device, Idle idle);
+    KorService(KorDevice *device, Receive receive);
 #endif
     // Waits for the calls that blocks are making through this service.
     ~KorService();
@@ -53,8 +53,10 @@ public:
     Outcome<AnswerValue> readValue(uint16_t attid, uint8_t minLen, uint8_t maxLen);
 
 #ifndef SWIG
-    // The link was opened: a Sleeping receive thread starts reading.
-    void wake();
+    // Between these, a transaction that waits in the link's read (Waiting)
+    // gives up within kWaitSlice: the link is being closed.
+    void beginClose() { ++closing; }
+    void endClose() { --closing; }
 #endif
 
     // The link this service talks through (null for a service made without
@@ -67,9 +69,6 @@ private:
     KorService(const KorService &) = delete;
     KorService &operator=(const KorService &) = delete;
     void receiveLoop();
-    // For a Sleeping service: waits while the link is not open; false once
-    // the service is stopping.
-    bool awaitOpenLink();
     // Sends request and takes the answer known to be its own, checked
     // against shape: Ok or Refused with the answer, or why there is none.
     AttributeResult transact(const uint8_t *request, size_t len, uint16_t attid,
@@ -83,20 +82,18 @@ private:
     AttributeResult takeFencedAnswer(int fence, const packet::AnswerShape &shape, uint16_t attid,
                                      korPacket &answer);
     // Waits until deadline for the next answer; false if none came or the
-    // link went away meanwhile.
+    // link went away (or is being closed) meanwhile.
     bool awaitAnswer(korPacket &answer, std::chrono::steady_clock::time_point deadline);
+    bool readAnswer(korPacket &answer, std::chrono::steady_clock::time_point deadline);
     // Answers of requests that ended without them may still arrive.
     void owe(size_t answers);
     void settle(size_t answers);
 
     KorDevice *device;
-    const Idle idle;
+    const Receive receive;
     std::atomic<bool> stopRequested;
-    // Wakes a Sleeping receive thread (an open, or the stop); the flag is
-    // guarded by wakeMutex.
-    std::mutex wakeMutex;
-    std::condition_variable wakeUp;
-    bool woken = false;
+    // Closes (and destructions) under way.
+    std::atomic<int> closing;
     // Set while a transaction waits for its answer: if the link goes away
     // meanwhile, the receive thread interrupts the wait.
     std::atomic<bool> awaitingAnswer;
@@ -117,7 +114,8 @@ private:
     std::chrono::steady_clock::time_point owedUntil;
     FenceSet fences;
 
-    // Last member: started once everything it uses is constructed.
+    // Last member: started once everything it uses is constructed (Polling
+    // only).
     std::thread receiveThread;
 };
 
@@ -128,6 +126,9 @@ constexpr std::chrono::milliseconds kAnswerTimeout{1000};
 // (or until it came) requests go out with a fence.
 constexpr std::chrono::seconds kLateAnswerHorizon{30};
 constexpr std::chrono::nanoseconds kPollInterval{1000000};
+// The longest single blocking read of a Waiting transaction: how soon it
+// notices a close.
+constexpr std::chrono::milliseconds kWaitSlice{20};
 }  // namespace kor_service
 
 #endif

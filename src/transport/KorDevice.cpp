@@ -114,6 +114,23 @@ int KorDevice::read(uint8_t *data) {
     return got;
 }
 
+int KorDevice::readWaiting(uint8_t *data, int milliseconds) {
+    hid_device *reading;
+    {
+        std::lock_guard<std::mutex> lock(handleMutex);
+        if (handle == nullptr || gone || data == nullptr) {
+            return -1;
+        }
+        reading = handle;
+    }
+    const int got = hid_read_timeout(reading, data, BUF_LEN, milliseconds);
+    if (got < 0) {
+        std::lock_guard<std::mutex> lock(handleMutex);
+        gone = true;
+    }
+    return got;
+}
+
 unsigned long KorDevice::openGeneration() {
     std::lock_guard<std::mutex> lock(handleMutex);
     return opens;

@@ -46,6 +46,11 @@ public:
     int read(uint8_t *data);
 
 #ifndef SWIG
+    // Reads one input report, waiting up to milliseconds for it: bytes read,
+    // 0 when none came, -1 as read(). For a caller holding the call lock,
+    // which keeps a close away while the read waits without handleMutex.
+    int readWaiting(uint8_t *data, int milliseconds);
+
     // Frames a packet of len bytes (at most BUF_LEN - 1) into a report as
     // write() sends it: byte 0 is the report number 0, the packet follows and
     // zero padding fills the rest.

@@ -1,8 +1,10 @@
 """pykorvane: what an object believes about its device is true, or it knows
 it does not know. Multi-step operations put the device back when a step
 fails, an open either opens or raises, a dropped device object closes its
-device, idle objects sleep, and messages name the call made."""
+device, idle connections cost nothing, a close ends a wait at once, and
+messages name the call made."""
 import os
+import threading
 import time
 
 import pytest
@@ -93,13 +95,18 @@ def voluntary_switches():
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs Linux's /proc")
-def test_objects_never_opened_sleep(emu):
-    idle = [pk.Vanta() for _ in range(20)]
+@pytest.mark.parametrize("opened", [False, True])
+def test_idle_connections_sleep(emu, opened):
+    idle = [pk.Vanta(serial=f"VT-{n}") for n in range(20)]
+    for board in idle if opened else ():
+        emu.add("Vanta", serial=board._wanted_serial)
+        board.open()
     before = voluntary_switches()
     time.sleep(0.5)
-    # Polling threads would wake about 20 * 500 times.
+    # Threads polling every millisecond would wake about 20 * 500 times.
     assert voluntary_switches() - before < 200
-    del idle
+    for board in idle:
+        board.close()
 
 
 @pytest.mark.parametrize("product, call, named", [
@@ -111,3 +118,26 @@ def test_messages_name_the_call_made(opened_pykorvane, product, call, named):
     dev.unplug()
     with pytest.raises(pk.DeviceGoneError, match=named.replace("(", r"\(").replace(")", r"\)")):
         call(model)
+
+
+def test_a_close_ends_another_threads_wait_at_once(emu):
+    dev = emu.add("DMM", serial="DM-1")
+    meter = pk.Dmm().open()
+    dev.mute()
+    failure = []
+
+    def read():
+        try:
+            meter.voltage
+        except pk.KorvaneError as error:
+            failure.append(error)
+
+    reader = threading.Thread(target=read)
+    with when_requested(dev, lambda requests: R(0x8101) in requests, meter.close) as closed:
+        started = time.monotonic()
+        reader.start()
+        reader.join(10)
+    assert closed.is_set() and not reader.is_alive()
+    # Far below the 1 s wait bound: the close did not wait it out.
+    assert time.monotonic() - started < 0.5
+    assert isinstance(failure[0], pk.NotOpenError)
