@@ -21,7 +21,7 @@ from typing import List, Optional, Tuple
 
 import korvane
 import pykorvane
-from timing import CEILING_TPS, ns_per_call, percentile, timed_loop
+from timing import ns_per_call, percentile, timed_loop
 
 
 def bench_call_overhead(number: int = 200000) -> List[Tuple[str, float]]:
@@ -51,19 +51,22 @@ def bench_voltage_loop(seconds: float = 5.0, serial: Optional[str] = None) -> Tu
     return rate, latencies
 
 
-def rows(seconds: float = 5.0, number: int = 200000, serial: Optional[str] = None,
-         goal: Optional[float] = None) -> List[Tuple[str, str, str]]:
-    """Both measurements as (measurement, figure, against the limit) rows;
-    goal, a share of the ceiling, is shown beside the voltage loop's rate."""
+# pykorvane's connections wait on the device instead of polling it: no
+# 1 ms ceiling, so their goals are absolute.
+RATE_GOAL_TPS = 10000
+LATENCY_GOAL_S = 0.0001
+
+
+def rows(seconds: float = 5.0, number: int = 200000,
+         serial: Optional[str] = None) -> List[Tuple[str, str, str]]:
+    """Both measurements as (measurement, figure, against the goal) rows."""
     tps, latencies = bench_voltage_loop(seconds, serial)
-    against = f"{tps / CEILING_TPS:.0%} of 1,000/s"
-    if goal is not None:
-        against += f" (goal {goal:.0%})"
     table = [
-        ("pykorvane `Dmm.voltage` tight loop", f"{tps:.0f} transactions/s", against),
+        ("pykorvane `Dmm.voltage` tight loop", f"{tps:.0f} transactions/s",
+         f"goal >= {RATE_GOAL_TPS:,}/s"),
         ("  latency p50 / p99",
          f"{percentile(latencies, 50) * 1e3:.3f} ms / {percentile(latencies, 99) * 1e3:.3f} ms",
-         "ceiling 1.000 ms per transaction"),
+         f"goal p50 < {LATENCY_GOAL_S * 1e3:.1f} ms"),
     ]
     for label, nanoseconds in bench_call_overhead(number):
         table.append((label, f"{nanoseconds:.0f} ns per call", ""))

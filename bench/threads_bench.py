@@ -6,35 +6,58 @@ import threading
 import time
 
 import korvane
+import pykorvane
 
 FAILED_READING = -999.9000244140625
 
 
+def _module_meter(serial):
+    meter = korvane.Dmm()
+    assert meter.open(serial) is False, f"meter {serial} did not open"
+    return meter
+
+
+def _module_reading(meter):
+    assert meter.getVoltage() != FAILED_READING
+
+
+def _pykorvane_reading(meter):
+    meter.voltage  # raises on failure
+
+
+# Each face: how a meter is opened, read and closed.
+FACES = {
+    "module": (_module_meter, _module_reading),
+    "pykorvane": (lambda serial: pykorvane.Dmm(serial=serial).open(), _pykorvane_reading),
+}
+
+
+def opened_meters(serials, face="module"):
+    """Meters opened by serial through the face ("module" or "pykorvane")."""
+    return [FACES[face][0](serial) for serial in serials]
+
+
 def _opened_meters(serials):
-    meters = []
-    for serial in serials:
-        meter = korvane.Dmm()
-        assert meter.open(serial) is False, f"meter {serial} did not open"
-        meters.append(meter)
-    return meters
+    return opened_meters(serials)
 
 
-def _reading_loop(meter, seconds, start, counts, index):
+def _reading_loop(meter, read, seconds, start, counts, index):
     start.wait()
     end = time.perf_counter() + seconds
     done = 0
     while time.perf_counter() < end:
-        assert meter.getVoltage() != FAILED_READING
+        read(meter)
         done += 1
     counts[index] = done
 
 
-def parallel_meters(serials, seconds):
+def parallel_meters(serials, seconds, face="module"):
     """Transactions per second in all, one thread per meter."""
-    meters = _opened_meters(serials)
+    meters = opened_meters(serials, face)
+    read = FACES[face][1]
     start = threading.Barrier(len(meters) + 1)
     counts = [0] * len(meters)
-    threads = [threading.Thread(target=_reading_loop, args=(m, seconds, start, counts, i))
+    threads = [threading.Thread(target=_reading_loop, args=(m, read, seconds, start, counts, i))
                for i, m in enumerate(meters)]
     for thread in threads:
         thread.start()

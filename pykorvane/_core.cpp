@@ -156,6 +156,13 @@ PYBIND11_MODULE(_core, m) {
                  return done(gpio.setMode(pin, static_cast<PinMode>(mode)));
              },
              Released(), py::arg("pin"), py::arg("mode"))
+        .def("mode",
+             [](GpioHw &gpio, uint8_t pin) {
+                 const Outcome<PinMode> now = gpio.mode(pin);
+                 return Read<int>{static_cast<int>(now.result.status), now.result.returnCode,
+                                  static_cast<int>(now.value)};
+             },
+             Released(), py::arg("pin"))
         .def("level", [](GpioHw &gpio, uint8_t pin) { return read(gpio.level(pin)); }, Released(),
              py::arg("pin"))
         .def("levels", [](GpioHw &gpio) { return read(gpio.levels()); }, Released())

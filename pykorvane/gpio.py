@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 import enum
-from typing import Any, Union
+from typing import Any, Optional, Union
 
 from . import _args, _core
 from ._block import Block
@@ -43,11 +43,15 @@ class Gpio(Block):
     def _pin(self, pin: Any) -> int:
         return _args.integer("pin", pin, 0, self.PINS - 1)
 
-    def mode(self, pin: int, mode: Union[PinMode, str]) -> None:
+    def mode(self, pin: int, mode: Union[PinMode, str, None] = None) -> Optional[PinMode]:
         """Sets a pin's mode: ``"output"``, ``"input"``, ``"pullup"``,
         ``"pulldown"`` or a :class:`PinMode`. Inputs get exactly the pull
-        asked for (the other pull is cleared)."""
+        asked for (the other pull is cleared). Without a mode, returns how
+        the pin is set up, read from the device."""
         number = self._pin(pin)
+        if mode is None:
+            core_mode = check(self._block.mode(number), self._what(f"mode({number})"))
+            return next(m for m, value in _CORE_MODES.items() if value == core_mode)
         if isinstance(mode, str):
             try:
                 mode = PinMode(mode)
@@ -57,6 +61,7 @@ class Gpio(Block):
         elif not isinstance(mode, PinMode):
             raise TypeError(f"mode must be a PinMode or str, not {type(mode).__name__}")
         check(self._block.set_mode(number, _CORE_MODES[mode]), self._what(f"mode({number}, {mode.value!r})"))
+        return None
 
     def read(self, pin: int) -> bool:
         """The pin's level (True = high), read from the device."""
@@ -64,10 +69,15 @@ class Gpio(Block):
         return bool(check(self._block.level(number), self._what(f"read({number})")))
 
     def write(self, pin: int, level: bool) -> None:
-        """Sets an output pin's level (True/1 = high); the other pins keep theirs."""
+        """Sets an output pin's level (True/1 = high); no other pin's output
+        level changes. Raises ValueError for a pin that is an input."""
         number = self._pin(pin)
         high = _args.level("level", level)
-        check(self._block.set_level(number, high), self._what(f"write({number}, {high})"))
+        what = self._what(f"write({number}, {high})")
+        result = self._block.set_level(number, high)
+        if result[0] == _core.STATUS_BAD_ARGUMENT:  # the pin number was checked above
+            raise ValueError(f"{what}: pin {number} is an input; set it to output first")
+        check(result, what)
 
     @property
     def levels(self) -> int:

@@ -45,7 +45,7 @@ bool GpioHw::digitalWrite(uint8_t pin, bool value) {
     if (pin >= kPins) {
         return true;
     }
-    return !applyLevel(pin, value, false).ok();
+    return !applyLevel(pin, value).ok();
 }
 
 // Also true when the level cannot be read.
@@ -141,31 +141,64 @@ Outcome<uint32_t> GpioHw::readMask(int which, bool exact) {
                      : Outcome<uint32_t>::failed(done);
 }
 
-// Unlike digitalWrite, a failed read of the levels stops here: writing from
-// a cache that may be stale could change other pins.
+// Writing one pin must change no other pin's output level. The output pins
+// read back their own levels; the input pins read the levels applied to
+// them, which must not land in their output latches (an input pulled up and
+// later switched to output would drive high), so they get the levels this
+// block wrote last. An input pin itself is refused (BadArgument) once the
+// directions are read. Any failed read stops it before the write.
 AttributeResult GpioHw::setLevel(uint8_t pin, bool high) {
     if (pin >= kPins) {
         return block_io::badArgument();
     }
-    return applyLevel(pin, high, true);
+    block_io::BlockCall call(serviceAnchor);
+    const Outcome<uint32_t> inputs = readMask(ATT_GPIO_INOUT_MODE, true);
+    if (!inputs.ok()) {
+        return inputs.result;
+    }
+    if (((inputs.value >> pin) & 1u) != 0) {
+        return block_io::badArgument();
+    }
+    const Outcome<uint32_t> levels = readMask(ATT_GPIO_RW, true);
+    if (!levels.ok()) {
+        return levels.result;
+    }
+    return setLevels(block_io::withBit(
+        (levels.value & ~inputs.value) | (outputsWritten & inputs.value), pin, high));
 }
 
-// Reads the levels, then writes them back with pin's bit set to high; a
-// failed read ends it there when stopOnFailedRead, otherwise the write goes
-// on from the cached levels.
-AttributeResult GpioHw::applyLevel(uint8_t pin, bool high, bool stopOnFailedRead) {
+Outcome<PinMode> GpioHw::mode(uint8_t pin) {
+    if (pin >= kPins) {
+        return Outcome<PinMode>::failed(block_io::badArgument());
+    }
+    block_io::BlockCall call(serviceAnchor);
+    uint32_t masks[3] = {};
+    for (int which : {ATT_GPIO_INOUT_MODE, ATT_GPIO_PULL_UP, ATT_GPIO_PULL_DOWN}) {
+        const Outcome<uint32_t> read = readMask(which, true);
+        if (!read.ok()) {
+            return Outcome<PinMode>::failed(read.result);
+        }
+        masks[which] = (read.value >> pin) & 1u;
+    }
+    const PinMode now = masks[ATT_GPIO_INOUT_MODE] == 0 ? OUTPUT_PIN
+                        : masks[ATT_GPIO_PULL_UP] != 0 ? INPUT_PULLUP_PIN
+                        : masks[ATT_GPIO_PULL_DOWN] != 0 ? INPUT_PULLDOWN_PIN
+                                                         : INPUT_PIN;
+    return Outcome<PinMode>{{AttributeStatus::Ok, RC_OK}, now};
+}
+
+// Reads the levels over the cache, then writes them back with pin's bit
+// set to high; a failed read lets the write go on from the cached levels.
+AttributeResult GpioHw::applyLevel(uint8_t pin, bool high) {
     block_io::BlockCall call(serviceAnchor);
     Attribute &levels = attributes[ATT_GPIO_RW];
-    const AttributeResult done = block_io::readStatus(
-        call.service(), levels, kMaskBytes, stopOnFailedRead ? Fill::Exact : Fill::OverCache);
-    if (!done.ok() && stopOnFailedRead) {
-        return done;
-    }
+    block_io::readStatus(call.service(), levels, kMaskBytes, Fill::OverCache);
     return writeMask(call.service(), levels,
                      block_io::withBit(levels.getValueUint32(), pin, high));
 }
 
 AttributeResult GpioHw::setLevels(uint32_t mask) {
     block_io::BlockCall call(serviceAnchor);
+    outputsWritten = mask;
     return writeMask(call.service(), attributes[ATT_GPIO_RW], mask);
 }

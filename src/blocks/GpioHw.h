@@ -33,6 +33,8 @@ public:
     // The same abilities, each saying how it ended (see AttributeStatus.h),
     // with pull-down offered. Pins 0-31.
     AttributeResult setMode(uint8_t pin, PinMode mode);
+    // How the pin is set up now, read from the device.
+    Outcome<PinMode> mode(uint8_t pin);
     Outcome<bool> level(uint8_t pin);
     Outcome<uint32_t> levels();
     AttributeResult setLevel(uint8_t pin, bool high);
@@ -42,17 +44,21 @@ public:
 private:
     static const int kAttributes = ATT_GPIO_RW + 1;
 
-    // The work of pinMode and setMode (withPullDown), and of digitalWrite and
-    // setLevel (stopOnFailedRead), after their argument checks; pinMode and
-    // digitalWrite read over the cached masks, the others exact masks.
+    // The work of pinMode and setMode (withPullDown) after their argument
+    // checks; pinMode reads over the cached masks, setMode exact masks.
     AttributeResult applyMode(uint8_t pin, PinMode mode, bool withPullDown);
-    AttributeResult applyLevel(uint8_t pin, bool high, bool stopOnFailedRead);
+    // The work of digitalWrite, over the cached levels.
+    AttributeResult applyLevel(uint8_t pin, bool high);
     // A mask read into its attribute: exactly 4 bytes, or over the cache.
     Outcome<uint32_t> readMask(int which, bool exact);
 
     std::shared_ptr<ServiceAnchor> serviceAnchor;
     // Indexed by AttGpioHw: direction, pull-up, pull-down and level masks.
     std::array<Attribute, kAttributes> attributes;
+    // The output levels this block wrote last (0 before any write): what
+    // setLevel writes back for the input pins, whose own latches the device
+    // does not report.
+    uint32_t outputsWritten = 0;
 };
 
 #endif

@@ -311,70 +311,74 @@ class ModuleBlocks(RuleBasedStateMachine):
             for n in range(8):
                 "adchw" in members and dev.set_adc(n, k << 16 | n)
                 "i2chw" in members and dev.set_i2c_register(0x40, n, k << 12 | n + 1)
-        self.slots, self.made, self.held = dict.fromkeys(SLOTS), {}, []
+        self.slots, self.made, self.held = {}, [], []  # slot: (model, Made); every Made; held blocks
         for slot in SLOTS:
             self.make(slot)
 
     def teardown(self):
-        for n in range(len(self.blocks())):  # every block still referenced
-            self.call(n, n % 8)
+        for n, block in enumerate(self.blocks()):  # every block still referenced
+            self.check(*block, n % 8)
         self.slots.clear(), self.held.clear()
         gc.collect()
 
-    def blocks(self):
-        """(Made, member, block) for each block reachable: the slots' models' and the held ones."""
-        return [(self.record(s), m, getattr(self.slots[s], m)) for s, m in HOLDS if self.slots[s]] + self.held
-
-    @rule(slot=st.sampled_from(list(SLOTS)))
     def make(self, slot):
-        if self.slots[slot] is None:
-            model_class, _, serial = SLOTS[slot]
-            # A device opens in one model at a time: one deleted but still
-            # borrowed by a held block keeps it.
-            free = not any(m.serves() and m.dev.id == self.devs[slot].id for m in self.made.values())
-            model = self.slots[slot] = model_class()
-            opened = model.open(serial) is False
-            assert opened == free
-            self.made[slot, len(self.made)] = Made(model, self.devs[slot], opened)
+        model_class, _, serial = SLOTS[slot]
+        # A device opens in one model at a time: a deleted one that a held
+        # block still borrows keeps it.
+        free = not any(made.serves() and made.dev is self.devs[slot] for made in self.made)
+        model = model_class()
+        made = Made(model, self.devs[slot], model.open(serial) is False)
+        assert made.opened == free
+        self.slots[slot] = model, made
+        self.made.append(made)
 
-    @rule(slot=st.sampled_from(list(SLOTS)))
-    def delete(self, slot):
-        self.slots[slot] = None
+    def blocks(self):
+        """(Made, member, block) of every block reachable: the models' and the held ones."""
+        return [(made, member, getattr(model, member))
+                for model, made in self.slots.values() for member in MEMBERS[type(model)]] + self.held
+
+    def check(self, made, member, block, arg):
+        served = made.blocks[member]
+        for call, truth, failure in CALLS[member]:
+            assert call(block, arg) == (truth(served.dev, arg) if served.serves() else failure)
+
+    @rule(slot=st.sampled_from(list(SLOTS)), arg=st.integers(0, 7))
+    def renew(self, slot, arg):
+        """Deletes the slot's model and makes another in its place."""
+        del self.slots[slot]
         gc.collect()
+        self.make(slot)
+        self.check_orphans(arg)
 
     @rule(copy=st.sampled_from(COPIES))
     def assign(self, copy):
         member, target, source = copy
-        if self.slots[target] is not None and self.slots[source] is not None:
-            setattr(self.slots[target], member, getattr(self.slots[source], member))
-            self.record(target).blocks[member] = self.record(source).blocks[member]
+        setattr(self.slots[target][0], member, getattr(self.slots[source][0], member))
+        self.slots[target][1].blocks[member] = self.slots[source][1].blocks[member]
 
     @rule(hold=st.sampled_from(HOLDS))
     def hold(self, hold):
         slot, member = hold
-        if self.slots[slot] is not None:
-            self.held.append((self.record(slot), member, getattr(self.slots[slot], member)))
+        self.held.append((self.slots[slot][1], member, getattr(self.slots[slot][0], member)))
 
     @rule(pick=st.integers(0, 7))
     def let_go(self, pick):
         if self.held:
             del self.held[pick % len(self.held)]
             gc.collect()
+            self.check_orphans(pick)
+
+    def check_orphans(self, arg):
+        """Calls every block whose connection's model is gone."""
+        for made, member, block in self.blocks():
+            if made.blocks[member].ref() is None:
+                self.check(made, member, block, arg)
 
     @rule(pick=st.integers(0, 15), arg=st.integers(0, 7))
     def call(self, pick, arg):
         blocks = self.blocks()
-        if not blocks:
-            return
-        made, member, block = blocks[pick % len(blocks)]
-        served = made.blocks[member]
-        for call, truth, failure in CALLS[member]:
-            assert call(block, arg) == (truth(served.dev, arg) if served.serves() else failure)
-
-    def record(self, slot):
-        """The Made of the model in the slot."""
-        return next(m for m in reversed(self.made.values()) if m.ref() is self.slots[slot])
+        self.check(*blocks[pick % len(blocks)], arg)
 
 
 def test_module_blocks_copied_between_models_outlive_them_safely(emu):
-    run_state_machine_as_test(lambda: ModuleBlocks(emu), settings=bounded(40, 40))
+    run_state_machine_as_test(lambda: ModuleBlocks(emu), settings=bounded(30, 40))

@@ -141,3 +141,19 @@ def test_a_close_ends_another_threads_wait_at_once(emu):
     # Far below the 1 s wait bound: the close did not wait it out.
     assert time.monotonic() - started < 0.5
     assert isinstance(failure[0], pk.NotOpenError)
+
+
+def test_writing_one_pin_changes_no_other_pins_output(emu):
+    emu.add("Vanta", serial="VT-1")
+    with pk.Vanta() as board:
+        gpio = board.gpio
+        gpio.mode(4, "pullup")  # reads high, but its output latch stays low
+        gpio.mode(5, "output")
+        gpio.write(5, True)
+        gpio.mode(4, "output")
+        assert (gpio.read(4), gpio.read(5)) == (False, True)
+        assert [gpio.mode(pin) for pin in (4, 6)] == [pk.PinMode.OUTPUT, pk.PinMode.INPUT]
+        gpio.mode(6, "pulldown")
+        assert gpio.mode(6) is pk.PinMode.PULLDOWN
+        with pytest.raises(ValueError, match="pin 6 is an input"):
+            gpio.write(6, True)
