@@ -61,6 +61,13 @@ def _add_gpio(commands: argparse._SubParsersAction) -> None:
     add_json(p)
     finish(p, cmd_gpio_read, **GPIO_MODELS)
 
+    p = actions.add_parser("info", help="show pins' modes and levels",
+                           description="Show each pin's mode (output, input, pullup, "
+                                       "pulldown) and level, or one pin's.")
+    p.add_argument("pin", nargs="?", type=pin, help="pin number, 0 to 31 (default: all)")
+    add_json(p)
+    finish(p, cmd_gpio_info, **GPIO_MODELS)
+
     p = actions.add_parser("mask", help="read or write the whole level mask",
                            description="Without VALUE print the level mask; with VALUE write it.")
     p.add_argument("value", nargs="?", type=int_in(0, 0xFFFFFFFF, "the mask", hex_range=True),
@@ -76,8 +83,26 @@ def cmd_gpio_mode(args: argparse.Namespace) -> None:
 
 def cmd_gpio_write(args: argparse.Namespace) -> None:
     high = LEVELS[args.level]
-    with opened(args) as dev, dev.doing(f"driving pin {args.pin} {'high' if high else 'low'}"):
-        dev.device.gpio.write(args.pin, high)
+    what = f"driving pin {args.pin} {'high' if high else 'low'}"
+    with opened(args) as dev, dev.doing(what):
+        try:
+            dev.device.gpio.write(args.pin, high)
+        except ValueError:  # the pin is an input (the number was checked)
+            raise CliError(f"{dev.name}: {what}: pin {args.pin} is an input; set it to "
+                           f"output first (korvane gpio mode {args.pin} output)") from None
+
+
+def cmd_gpio_info(args: argparse.Namespace) -> None:
+    pins = range(Gpio.PINS) if args.pin is None else [args.pin]
+    with opened(args) as dev, dev.doing("reading the pins' modes and levels"):
+        modes = [PinMode(dev.device.gpio.mode(pin)).value for pin in pins]
+        levels = dev.device.gpio.levels
+    rows = [{"pin": pin, "mode": mode, "level": levels >> pin & 1} for pin, mode in zip(pins, modes)]
+    if args.json:
+        print_json(rows if args.pin is None else rows[0])
+        return
+    for row in rows:
+        print(f"{row['pin']:2d}  {row['mode']:<8}  {'high' if row['level'] else 'low'}")
 
 
 def cmd_gpio_read(args: argparse.Namespace) -> None:

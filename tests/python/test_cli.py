@@ -222,6 +222,7 @@ def test_muted_device(emu, capsys, model, argv, what):
     (["gpio", "mask"], 0x1203, "reading the level mask"),
 ])
 def test_refused_operation(vanta, capsys, argv, attid, what):
+    vanta.set_attribute(0x1200, u32(0))  # every pin an output: pin 2 may be driven
     vanta.fail_attribute(attid)
     assert run(capsys, *argv) == (
         1, "", f"korvane: Vanta VT-0001: {what}: refused by the device (return code 0)\n")
@@ -312,6 +313,12 @@ def test_gpio_pin_mode_and_drive(vanta, capsys):
     assert run(capsys, "gpio", "read", "5") == (0, "1\n", "")
     assert run(capsys, "gpio", "write", "5", "0") == (0, "", "")
     assert run(capsys, "gpio", "read", "5") == (0, "0\n", "")
+    code, out, err = run(capsys, "gpio", "write", "4", "high")
+    assert (code, out) == (1, "") and "pin 4 is an input; set it to output first" in err
+    assert run(capsys, "gpio", "info", "5") == (0, " 5  output    low\n", "")
+    code, out, err = run(capsys, "gpio", "info", "--json")
+    assert code == 0 and json.loads(out)[4:6] == [{"pin": 4, "mode": "input", "level": 0},
+                                                  {"pin": 5, "mode": "output", "level": 0}]
 
 
 @pytest.mark.parametrize("mode, pull, undriven", [("pullup", 0x1201, "1"), ("pulldown", 0x1202, "0")])
@@ -445,6 +452,7 @@ def test_i2c_dump_stops_when_the_device_falls_silent(vanta, capsys):
     def past_the_first_row(requests):
         return requests.count(R(0x1403)) >= 12
 
+    vanta.answer_delay(2)  # a dump of about a second: the mute lands in it
     with when_requested(vanta, past_the_first_row, vanta.mute) as muted:
         code, out, err = run(capsys, "i2c", "dump", "-a", "0x50")
     assert muted.is_set()
