@@ -2,8 +2,12 @@
 
 The pykorvane pytest plugin provides the devices::
 
-    pytest examples/bench_test_example.py                     # emulated devices
-    pytest examples/bench_test_example.py --korvane-hardware  # the real bench
+    python3 -m pytest examples/bench_test_example.py                     # emulated devices
+    python3 -m pytest examples/bench_test_example.py --korvane-hardware  # the real bench
+    python3 -m pytest examples/bench_test_example.py --korvane-hardware --korvane-dmm DM-0042
+
+A device missing from the bench is an error with --korvane-hardware
+(--korvane-missing=skip skips its tests instead).
 
 The bench: a jumper from Vanta pin 5 to pin 6, the DMM on the 5 V rail, the
 device under test powered from hub port 3. On emulated devices the jumper is

@@ -17,8 +17,11 @@ there in every test::
 
 By default the device fixtures open the emulated devices. With
 ``--korvane-hardware`` they open the first attached device of each model
-(the first one enumerated), a test whose device is not attached is skipped, and tests that use ``korvane_emulator`` are
-skipped.
+(the first one enumerated), or the one chosen with ``--korvane-vanta``,
+``--korvane-hub`` or ``--korvane-dmm`` (a serial number, or a device path
+such as ``/dev/hidraw3``); tests that use ``korvane_emulator`` are skipped.
+A test whose device is not attached is an error, so that a bench run with
+the cable out does not pass; ``--korvane-missing=skip`` skips it instead.
 
 The emulated HID library has to be in the process before pykorvane binds
 the system's hidapi, which happens when pytest loads this plugin. So when
@@ -49,6 +52,8 @@ __all__ = ["BenchEmulator", "SERIALS"]
 SERIALS: Dict[str, str] = {"Vanta": "VT-0001", "Brondel HUB": "BH-0001", "DMM": "DM-0001"}
 
 _FIXTURES = ("korvane_emulator", "korvane_vanta", "korvane_hub", "korvane_dmm")
+# The options that choose a real device, by the product they choose.
+_CHOICES = {"--korvane-vanta": "Vanta", "--korvane-hub": "Brondel HUB", "--korvane-dmm": "DMM"}
 # Set in the restarted pytest, so that it never starts another.
 _RESTARTED = "KORVANE_PYTEST_RESTARTED"
 
@@ -75,7 +80,14 @@ def pytest_addoption(parser: pytest.Parser) -> None:
     group = parser.getgroup("korvane", "Korvane devices")
     group.addoption("--korvane-hardware", action="store_true", default=False,
                     help="use the attached Korvane devices instead of emulated ones "
-                         "(tests whose device is missing are skipped)")
+                         "(a test whose device is missing is an error)")
+    group.addoption("--korvane-missing", choices=("error", "skip"), default="error",
+                    help="with --korvane-hardware: what a test whose device is not attached "
+                         "gets (default: error)")
+    for option, product in _CHOICES.items():
+        group.addoption(option, metavar="SERIAL|PATH", default=None,
+                        help=f"with --korvane-hardware: the {product} to use, by serial number "
+                             "or device path (default: the first attached)")
 
 
 def _hardware(config: pytest.Config) -> bool:
@@ -151,17 +163,31 @@ def korvane_emulator(request: pytest.FixtureRequest) -> typing.Iterator[BenchEmu
     emulator.reset()
 
 
+def _chosen(config: pytest.Config, model: Type[D]) -> D:
+    """A device object of the model: the one chosen on the command line
+    (hardware only), else the first attached."""
+    option = next(o for o, product in _CHOICES.items() if product == model.PRODUCT)
+    choice = config.getoption(option) if _hardware(config) else None
+    if choice is None:
+        return model()
+    return model(path=choice) if os.sep in choice else model(serial=choice)
+
+
 def _opened(request: pytest.FixtureRequest, model: Type[D]) -> typing.Iterator[D]:
-    hardware = _hardware(request.config)
+    config = request.config
+    hardware = _hardware(config)
     if not hardware:
         request.getfixturevalue("korvane_emulator")
-    device = model()
+    device = _chosen(config, model)
     try:
         device.open()
     except DeviceNotFoundError as error:
-        if hardware:
+        if not hardware:
+            raise
+        if config.getoption("korvane_missing") == "skip":
             pytest.skip(f"{error} (--korvane-hardware)")
-        raise
+        pytest.fail(f"{error} (--korvane-hardware; --korvane-missing=skip skips such tests)",
+                    pytrace=False)
     try:
         yield device
     finally:

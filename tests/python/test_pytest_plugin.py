@@ -44,11 +44,16 @@ def test_sample_passes_on_emulated_devices(tmp_path, preloaded):
     assert result.stdout.count(RESTART_NOTE) == (0 if preloaded else 1)
 
 
-def test_sample_is_skipped_cleanly_without_hardware(tmp_path):
-    result = run_sample(tmp_path, "--korvane-hardware", preloaded=False)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert "6 skipped" in result.stdout
-    assert "no Vanta attached (--korvane-hardware)" in result.stdout
+@pytest.mark.parametrize("args, code, outcome, why", [
+    ((), 1, "5 errors", "no Vanta attached (--korvane-hardware; --korvane-missing=skip skips"),
+    (("--korvane-missing=skip",), 0, "6 skipped", "no Vanta attached (--korvane-hardware)"),
+    (("--korvane-dmm", "DM-9",), 1, "5 errors", "no DMM with serial number 'DM-9' attached"),
+    (("--korvane-dmm", "/dev/hidraw9",), 1, "5 errors", "no DMM attached at /dev/hidraw9"),
+])
+def test_missing_hardware_is_an_error_unless_skipped(tmp_path, args, code, outcome, why):
+    result = run_sample(tmp_path, "--korvane-hardware", *args, preloaded=False)
+    assert result.returncode == code, result.stdout + result.stderr
+    assert outcome in result.stdout and why in result.stdout
     assert "needs emulated devices (runs without --korvane-hardware)" in result.stdout
     assert RESTART_NOTE not in result.stdout
 
