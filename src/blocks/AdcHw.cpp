@@ -19,8 +19,8 @@ uint32_t AdcHw::analogRead(uint8_t channel) {
 
 // A count is exactly four bytes: a shorter or longer answer is malformed,
 // never a value.
-Outcome<uint32_t> AdcHw::channel(uint8_t channel) {
-    if (channel >= kChannels) {
+Outcome<uint32_t> AdcHw::channel(int channel) {
+    if (channel < 0 || channel >= kChannels) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);

@@ -28,7 +28,7 @@ public:
 
 #ifndef SWIG
     // The channel's value (channels 0-7), saying how the read ended.
-    Outcome<uint32_t> channel(uint8_t channel);
+    Outcome<uint32_t> channel(int channel);
 #endif
 
 private:

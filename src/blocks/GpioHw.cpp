@@ -6,6 +6,8 @@
 
 namespace {
 const uint8_t kPins = 32;      // one bit per pin in a 32-bit mask
+
+bool isPin(int pin) { return pin >= 0 && pin < kPins; }
 const uint8_t kMaskBytes = 4;  // masks travel as 4 bytes, least significant first
 
 // Sets the cached mask and writes it to the device.
@@ -57,11 +59,11 @@ bool GpioHw::digitalRead(uint8_t pin) {
     return !read.ok() || ((read.value >> pin) & 1u) != 0;
 }
 
-AttributeResult GpioHw::setMode(uint8_t pin, PinMode mode) {
-    if (pin >= kPins || mode < OUTPUT_PIN || mode > INPUT_PULLDOWN_PIN) {
+AttributeResult GpioHw::setMode(int pin, PinMode mode) {
+    if (!isPin(pin) || mode < OUTPUT_PIN || mode > INPUT_PULLDOWN_PIN) {
         return block_io::badArgument();
     }
-    return applyMode(pin, mode, true);
+    return applyMode(static_cast<uint8_t>(pin), mode, true);
 }
 
 // Pulls are written before the direction, so an input never floats with the
@@ -86,7 +88,9 @@ AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) 
     const auto undo = [&](AttributeResult why) {
         while (withPullDown && writes > 0) {
             --writes;
-            writeMask(call.service(), *written[writes].first, written[writes].second);
+            // Best effort: the call fails with why whatever this gives.
+            static_cast<void>(
+                writeMask(call.service(), *written[writes].first, written[writes].second));
         }
         return why;
     };
@@ -122,8 +126,8 @@ AttributeResult GpioHw::applyMode(uint8_t pin, PinMode mode, bool withPullDown) 
     return done.ok() ? done : undo(done);
 }
 
-Outcome<bool> GpioHw::level(uint8_t pin) {
-    if (pin >= kPins) {
+Outcome<bool> GpioHw::level(int pin) {
+    if (!isPin(pin)) {
         return Outcome<bool>::failed(block_io::badArgument());
     }
     const Outcome<uint32_t> read = levels();
@@ -147,8 +151,8 @@ Outcome<uint32_t> GpioHw::readMask(int which, bool exact) {
 // later switched to output would drive high), so they get the levels this
 // block wrote last. An input pin itself is refused (BadArgument) once the
 // directions are read. Any failed read stops it before the write.
-AttributeResult GpioHw::setLevel(uint8_t pin, bool high) {
-    if (pin >= kPins) {
+AttributeResult GpioHw::setLevel(int pin, bool high) {
+    if (!isPin(pin)) {
         return block_io::badArgument();
     }
     block_io::BlockCall call(serviceAnchor);
@@ -167,8 +171,8 @@ AttributeResult GpioHw::setLevel(uint8_t pin, bool high) {
         (levels.value & ~inputs.value) | (outputsWritten & inputs.value), pin, high));
 }
 
-Outcome<PinMode> GpioHw::mode(uint8_t pin) {
-    if (pin >= kPins) {
+Outcome<PinMode> GpioHw::mode(int pin) {
+    if (!isPin(pin)) {
         return Outcome<PinMode>::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);
@@ -192,7 +196,7 @@ Outcome<PinMode> GpioHw::mode(uint8_t pin) {
 AttributeResult GpioHw::applyLevel(uint8_t pin, bool high) {
     block_io::BlockCall call(serviceAnchor);
     Attribute &levels = attributes[ATT_GPIO_RW];
-    block_io::readStatus(call.service(), levels, kMaskBytes, Fill::OverCache);
+    static_cast<void>(block_io::readStatus(call.service(), levels, kMaskBytes, Fill::OverCache));
     return writeMask(call.service(), levels,
                      block_io::withBit(levels.getValueUint32(), pin, high));
 }

@@ -31,13 +31,14 @@ public:
 
 #ifndef SWIG
     // The same abilities, each saying how it ended (see AttributeStatus.h),
-    // with pull-down offered. Pins 0-31.
-    AttributeResult setMode(uint8_t pin, PinMode mode);
+    // with pull-down offered. Pins 0-31: any other number is BadArgument,
+    // never another pin.
+    AttributeResult setMode(int pin, PinMode mode);
     // How the pin is set up now, read from the device.
-    Outcome<PinMode> mode(uint8_t pin);
-    Outcome<bool> level(uint8_t pin);
+    Outcome<PinMode> mode(int pin);
+    Outcome<bool> level(int pin);
     Outcome<uint32_t> levels();
-    AttributeResult setLevel(uint8_t pin, bool high);
+    AttributeResult setLevel(int pin, bool high);
     AttributeResult setLevels(uint32_t mask);
 #endif
 

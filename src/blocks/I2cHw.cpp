@@ -5,6 +5,8 @@
 namespace {
 const uint8_t kRegisterBytes = 2;
 const uint8_t kLastAddress = 0x7F;
+
+bool isRegister(int reg) { return reg >= 0 && reg <= 0xFF; }
 }  // namespace
 
 I2cHw::I2cHw(KorService *service, int base)
@@ -24,11 +26,11 @@ uint16_t I2cHw::read2byte(uint8_t reg) {
     return read.ok() ? static_cast<uint16_t>(read.value) : 0;
 }
 
-AttributeResult I2cHw::setTarget(uint8_t address) {
-    if (address > kLastAddress) {
+AttributeResult I2cHw::setTarget(int address) {
+    if (address < 0 || address > kLastAddress) {
         return block_io::badArgument();
     }
-    return sendTarget(address);
+    return sendTarget(static_cast<uint8_t>(address));
 }
 
 AttributeResult I2cHw::sendTarget(uint8_t address) {
@@ -46,8 +48,8 @@ AttributeResult I2cHw::sendTarget(uint8_t address) {
 // write and the data transfer, so another thread's access cannot move the
 // register pointer in between. The data attribute of a width is the 1-byte
 // one plus width - 1.
-Outcome<uint32_t> I2cHw::readRegister(uint8_t reg, uint8_t width) {
-    if (width < 1 || width > 4) {
+Outcome<uint32_t> I2cHw::readRegister(int reg, int width) {
+    if (!isRegister(reg) || width < 1 || width > 4) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);
@@ -56,19 +58,17 @@ Outcome<uint32_t> I2cHw::readRegister(uint8_t reg, uint8_t width) {
         return Outcome<uint32_t>::failed(done);
     }
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
-    regAddr.setValue(reg);
+    regAddr.setValue(static_cast<uint8_t>(reg));
     done = block_io::writeStatus(call.service(), regAddr);
     if (!done.ok()) {
         return Outcome<uint32_t>::failed(done);
     }
-    Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
-    done = block_io::readStatus(call.service(), data, width, block_io::Fill::Exact);
-    return done.ok() ? Outcome<uint32_t>{done, data.getValueUint32()}
-                     : Outcome<uint32_t>::failed(done);
+    const uint16_t data = attributes[ATT_I2C_RW_1BYTE + width - 1].getAttid();
+    return block_io::readUint(call.service(), data, static_cast<uint8_t>(width));
 }
 
-AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width) {
-    if (width < 1 || width > 4 || (width < 4 && value >> (8 * width) != 0)) {
+AttributeResult I2cHw::writeRegister(int reg, uint32_t value, int width) {
+    if (!isRegister(reg) || width < 1 || width > 4 || (width < 4 && value >> (8 * width) != 0)) {
         return block_io::badArgument();
     }
     block_io::BlockCall call(serviceAnchor);
@@ -77,7 +77,7 @@ AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width)
         return done;
     }
     Attribute &regAddr = attributes[ATT_I2C_REG_ADDR];
-    regAddr.setValue(reg);
+    regAddr.setValue(static_cast<uint8_t>(reg));
     done = block_io::writeStatus(call.service(), regAddr);
     if (!done.ok()) {
         return done;  // the data must not land in whatever register was set before
@@ -86,13 +86,13 @@ AttributeResult I2cHw::writeRegister(uint8_t reg, uint32_t value, uint8_t width)
     uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
     Attribute &data = attributes[ATT_I2C_RW_1BYTE + width - 1];
-    data.setValue(bytes, width);
+    data.setValue(bytes, static_cast<uint8_t>(width));
     return block_io::writeStatus(call.service(), data);
 }
 
 // A target answers when a one-byte read of its register 0 goes through; the
 // bridge refuses the transfer when nobody acknowledges the address.
-Outcome<bool> I2cHw::probe(uint8_t address) {
+Outcome<bool> I2cHw::probe(int address) {
     block_io::BlockCall call(serviceAnchor);
     const AttributeResult set = setTarget(address);
     if (!set.ok()) {
@@ -109,9 +109,9 @@ Outcome<bool> I2cHw::probe(uint8_t address) {
 // also when a probe failed part-way. If even that fails, the next register
 // access sends it first, so no data ever reaches a target the caller did
 // not choose.
-Outcome<std::vector<uint8_t>> I2cHw::scan(uint8_t first, uint8_t last) {
+Outcome<std::vector<uint8_t>> I2cHw::scan(int first, int last) {
     using Found = Outcome<std::vector<uint8_t>>;
-    if (first > last || last > kLastAddress) {
+    if (first < 0 || first > last || last > kLastAddress) {
         return Found::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);
@@ -127,8 +127,8 @@ Outcome<std::vector<uint8_t>> I2cHw::scan(uint8_t first, uint8_t last) {
     }
     std::vector<uint8_t> answered;
     AttributeResult done{AttributeStatus::Ok, RC_OK};
-    for (unsigned address = first; address <= last && done.ok(); ++address) {
-        const Outcome<bool> probed = probe(static_cast<uint8_t>(address));
+    for (int address = first; address <= last && done.ok(); ++address) {
+        const Outcome<bool> probed = probe(address);
         done = probed.result;
         if (probed.ok() && probed.value) {
             answered.push_back(static_cast<uint8_t>(address));

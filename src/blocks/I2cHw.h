@@ -31,15 +31,16 @@ public:
 #ifndef SWIG
     // The same abilities and more, each saying how it ended (see
     // AttributeStatus.h). Target addresses 0x00-0x7F; register data of 1 to
-    // 4 bytes, least significant first.
-    AttributeResult setTarget(uint8_t address);
-    Outcome<uint32_t> readRegister(uint8_t reg, uint8_t width);
-    AttributeResult writeRegister(uint8_t reg, uint32_t value, uint8_t width);
+    // 4 bytes, least significant first; registers 0x00-0xFF. A number out of
+    // range is BadArgument, never another one.
+    AttributeResult setTarget(int address);
+    Outcome<uint32_t> readRegister(int reg, int width);
+    AttributeResult writeRegister(int reg, uint32_t value, int width);
     // Whether a target acknowledges address; leaves the bridge set to it.
-    Outcome<bool> probe(uint8_t address);
+    Outcome<bool> probe(int address);
     // The addresses in first..last whose target acknowledges (0x08-0x77 is
     // the range an I2C bus scan covers by default).
-    Outcome<std::vector<uint8_t>> scan(uint8_t first = 0x08, uint8_t last = 0x77);
+    Outcome<std::vector<uint8_t>> scan(int first = 0x08, int last = 0x77);
 #endif
 
 private:

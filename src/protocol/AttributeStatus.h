@@ -17,8 +17,9 @@ enum class AttributeStatus {
                   // request's cannot be told, so none is taken
 };
 
-// The status and, for Refused, the return code the device sent.
-struct AttributeResult {
+// The status and, for Refused, the return code the device sent. A result
+// dropped unread is a failure gone unnoticed: the compiler says so.
+struct [[nodiscard]] AttributeResult {
     AttributeStatus status;
     uint8_t returnCode;
 
@@ -28,7 +29,7 @@ struct AttributeResult {
 // An operation's result and, when it is Ok, its value (otherwise the value
 // is T's default).
 template <typename T>
-struct Outcome {
+struct [[nodiscard]] Outcome {
     AttributeResult result;
     T value;
 

@@ -309,3 +309,22 @@ TEST(BlocksWithoutService, FailWithoutCrashing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A number out of range is refused before anything is sent, never taken
+// modulo 256 as another pin, channel, register or address.
+TEST_F(Blocks, OutOfRangeNumbersAreRefusedNotTruncated) {
+    emu_log_clear(dev);
+    for (AttributeStatus status :
+         {gpio->setMode(261, OUTPUT_PIN).status, gpio->level(-1).result.status,
+          gpio->setLevel(32, true).status, gpio->mode(256).result.status,
+          adc->channel(264).result.status, i2c->readRegister(256 + 5, 2).result.status,
+          i2c->writeRegister(-1, 0, 2).status, i2c->setTarget(0x80 + 0x40).status,
+          i2c->scan(-8, 0x10).result.status}) {
+        EXPECT_EQ(AttributeStatus::BadArgument, status);
+    }
+    EXPECT_EQ(0, emu_log_count(dev));
+}
+
+}  // namespace
