@@ -137,6 +137,7 @@ PYBIND11_MODULE(_core, m) {
 
     m.attr("OPEN_UNAVAILABLE") = static_cast<int>(KorCore::OpenStatus::Unavailable);
     m.attr("OPEN_BUSY") = static_cast<int>(KorCore::OpenStatus::Busy);
+    m.attr("OPEN_OTHER_PRODUCT") = static_cast<int>(KorCore::OpenStatus::OtherProduct);
 
     m.attr("MODE_OUTPUT") = static_cast<int>(OUTPUT_PIN);
     m.attr("MODE_INPUT") = static_cast<int>(INPUT_PIN);

@@ -88,6 +88,9 @@ class Device:
                 raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {info.path}")
             raise DeviceOpenError(f"{info.product} at {info.path} cannot be opened "
                                   "(no access to the device node?)")
+        if status == _core.OPEN_OTHER_PRODUCT:
+            raise DeviceNotFoundError(f"the device at {info.path} is not a {self.PRODUCT} "
+                                      "(its product name says otherwise)")
         if not self._core.is_connected():
             # Unplugged while its identity was being read: not opened after all.
             self._core.close()

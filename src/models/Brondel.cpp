@@ -16,7 +16,9 @@ Brondel::Brondel() : Brondel(KorService::Receive::Polling) {}
 Brondel::Brondel(KorService::Receive receive)
     : KorCore(receive),
       gpiohw(service.get(), ATT_GPIO0_BASE),
-      portControl(ATT_USB_PORT_CTRL, PERMISSION_NONE, 0) {}
+      portControl(ATT_USB_PORT_CTRL, PERMISSION_NONE, 0) {
+    product = kProductName;
+}
 
 Brondel::~Brondel() { waitForCalls(); }
 

@@ -20,7 +20,9 @@ Dmm::Dmm(KorService::Receive receive)
       i2chw(service.get(), ATT_IC20_BASE),
       calibrationValue(ATT_CALIBRATION, PERMISSION_NONE, 0),
       voltage(ATT_VOLTAGE, PERMISSION_NONE, 0),
-      current(ATT_CURRENT, PERMISSION_NONE, 0) {}
+      current(ATT_CURRENT, PERMISSION_NONE, 0) {
+    product = kProductName;
+}
 
 Dmm::~Dmm() { waitForCalls(); }
 

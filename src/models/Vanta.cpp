@@ -10,7 +10,9 @@ Vanta::Vanta(KorService::Receive receive)
     : KorCore(receive),
       gpiohw(service.get(), ATT_GPIO0_BASE),
       adchw(service.get(), ATT_ADC_BASE),
-      i2chw(service.get(), ATT_IC20_BASE) {}
+      i2chw(service.get(), ATT_IC20_BASE) {
+    product = kProductName;
+}
 
 Vanta::~Vanta() { waitForCalls(); }
 

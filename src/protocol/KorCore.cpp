@@ -34,7 +34,7 @@ bool KorCore::openPath(char const *path) {
     return opened != OpenStatus::Opened;
 }
 
-KorCore::OpenStatus KorCore::connect(const std::string &path, bool giveUpWhenSilent) {
+KorCore::OpenStatus KorCore::connect(const std::string &path, bool strict) {
     CallGuard call(device.get());
     if (device->isOpen()) {
         return OpenStatus::AlreadyOpen;
@@ -55,11 +55,25 @@ KorCore::OpenStatus KorCore::connect(const std::string &path, bool giveUpWhenSil
     // A failed read keeps the value of an earlier open (or the empty text).
     // After one read that got no answer, the others would only wait out the
     // bound each (about 7 s in all) when the caller asked not to.
+    AttributeStatus named = AttributeStatus::NoAnswer;
     for (Attribute *identity :
          {&vendorName, &productName, &productRevision, &productSerial, &firmVersion}) {
-        if (service->read(*identity).status == AttributeStatus::NoAnswer && giveUpWhenSilent) {
+        const AttributeStatus read = service->read(*identity).status;
+        if (identity == &productName) {
+            named = read;
+        }
+        if (read == AttributeStatus::NoAnswer && strict) {
             break;
         }
+    }
+    // A model on another model's device would send it requests it does not
+    // serve; a device whose name cannot be read is given the benefit of the
+    // doubt, as the legacy open does.
+    if (strict && product != nullptr && named == AttributeStatus::Ok &&
+        identityText(productName) != product) {
+        claim.reset();
+        device->close();
+        return OpenStatus::OtherProduct;
     }
     return OpenStatus::Opened;
 }

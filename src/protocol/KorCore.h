@@ -40,18 +40,25 @@ public:
         AlreadyOpen,  // this connection is open already
         Unavailable,  // hidapi could not open the path (no such device, no access)
         Busy,         // another connection holds the device open
+        OtherProduct, // the device says it is another model's product: not opened
     };
     // openPath without the failure message, saying why it failed. Opened
-    // also when identity reads fail; with giveUpWhenSilent, the identity
-    // reads stop at the first that gets no answer, so a silent device costs
-    // one wait bound instead of five.
-    OpenStatus connect(const std::string &path, bool giveUpWhenSilent = true);
+    // also when identity reads fail. strict (the status API's open): the
+    // identity reads stop at the first that gets no answer, so a silent
+    // device costs one wait bound instead of five, and a model's object
+    // refuses a device whose product name is another's (OtherProduct).
+    // openPath opens as connect(path, false).
+    OpenStatus connect(const std::string &path, bool strict = true);
     // A fresh read of one identity text (ATT_VENDOR_NAME .. ATT_FIRM_VERSION),
     // saying how it ended; the text read at open is updated too.
     Outcome<std::string> identity(int attid);
 #endif
 
 protected:
+    // The product string a model opens (set by the model's constructor):
+    // connect refuses a device whose product name reads otherwise.
+    const char *product = nullptr;
+
     // Opens the first attached device of the product (with the serial when
     // one is given); true on failure, as openPath.
     bool openByProduct(const char *product, const std::string *serial);

@@ -50,6 +50,10 @@ TEST_F(Models, AModelOpensOnlyItsOwnProduct) {
     EXPECT_EQ("Brondel HUB", hub.getProductName());
     Dmm meter;
     EXPECT_TRUE(meter.open("X-3"));
+    // The status API's open checks what it opened; the path's open does not.
+    ASSERT_FALSE(board.close());
+    EXPECT_EQ(KorCore::OpenStatus::OtherProduct, meter.connect("/dev/emu-v"));
+    EXPECT_FALSE(meter.isConnected());
     EXPECT_FALSE(meter.open("X-1"));
     EXPECT_EQ("DMM", meter.getProductName());
 }
