@@ -1,11 +1,12 @@
 """Finding attached devices: :func:`devices` lists every supported device,
-one record each, whatever their serial numbers."""
+one record each, whatever their serial numbers and however many HID
+interfaces they have."""
 from __future__ import annotations
 
 from dataclasses import dataclass
 from typing import List, Optional
 
-from . import _core
+from . import _args, _core
 from .errors import DeviceNotFoundError
 
 __all__ = ["DeviceInfo", "PRODUCTS", "devices", "device_at"]
@@ -38,28 +39,63 @@ class DeviceInfo:
         return f"{self.product} {self.serial or self.path}"
 
 
-def devices(product: Optional[str] = None) -> List[DeviceInfo]:
-    """Every attached supported device, in enumeration order.
+def _product(product: Optional[str]) -> Optional[str]:
+    return None if product is None else _args.choice("product", product, PRODUCTS)
 
-    With ``product`` ("Vanta", "Brondel HUB" or "DMM") only that model's.
-    Devices with equal or empty serial numbers each get their own record;
-    tell them apart by ``path``.
-    """
-    if product is not None and product not in PRODUCTS:
-        raise ValueError(f"product must be one of {', '.join(map(repr, PRODUCTS))}, got {product!r}")
-    found = []
+
+def _attached(product: Optional[str]) -> List[List[DeviceInfo]]:
+    """Each attached device's interface records, in enumeration order.
+
+    Enumeration lists one record per HID interface: a record joins the
+    latest device of its product and serial number that has no interface of
+    its number yet, else it is a device of its own. So two devices with one
+    serial number (or none) stay two, and a device with two interfaces is
+    one."""
+    found: List[List[DeviceInfo]] = []
     for path, name, serial, manufacturer, release, interface in _core.attached_devices():
-        if name in PRODUCTS and (product is None or name == product):
-            found.append(DeviceInfo(name, serial, path, manufacturer, release, interface))
+        if name not in PRODUCTS or (product is not None and name != product):
+            continue
+        info = DeviceInfo(name, serial, path, manufacturer, release, interface)
+        for records in reversed(found):
+            if ((records[0].product, records[0].serial) == (name, serial)
+                    and all(r.interface != interface for r in records)):
+                records.append(info)
+                break
+        else:
+            found.append([info])
     return found
 
 
-def device_at(path: str, product: str) -> Optional[DeviceInfo]:
-    """The attached supported device at ``path``, None when there is none;
-    raises DeviceNotFoundError when it is another model than ``product``."""
-    for info in devices():
-        if info.path == path:
-            if info.product != product:
-                raise DeviceNotFoundError(f"{path} is a {info.product}, not a {product}")
+def _primary(records: List[DeviceInfo]) -> DeviceInfo:
+    """The record a device is opened and named by: its interface 0, else the
+    first one listed."""
+    return next((r for r in records if r.interface == 0), records[0])
+
+
+def devices(product: Optional[str] = None) -> List[DeviceInfo]:
+    """Every attached supported device, once, in enumeration order.
+
+    With ``product`` ("Vanta", "Brondel HUB" or "DMM", in any case) only
+    that model's. Devices with equal or empty serial numbers each get their
+    own record; tell them apart by ``path``. A device with several HID
+    interfaces is one record, that of its interface 0 (or of the first one
+    listed).
+    """
+    return [_primary(records) for records in _attached(_product(product))]
+
+
+def device_at(path: str, product: Optional[str] = None) -> Optional[DeviceInfo]:
+    """The attached supported device one of whose interfaces is at ``path``,
+    as :func:`devices` lists it (the path of any interface gives the
+    device's record, so a device is opened by one path only); None when
+    there is none. With ``product``, raises DeviceNotFoundError when the
+    device is another model."""
+    _args.text("path", path)
+    wanted = _product(product)
+    for records in _attached(None):
+        if any(r.path == path for r in records):
+            info = _primary(records)
+            if wanted is not None and info.product != wanted:
+                raise DeviceNotFoundError(f"{path} is a {info.product}, not a {wanted}")
             return info
     return None

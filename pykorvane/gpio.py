@@ -54,7 +54,7 @@ class Gpio(Block):
             return next(m for m, value in _CORE_MODES.items() if value == core_mode)
         if isinstance(mode, str):
             try:
-                mode = PinMode(mode)
+                mode = PinMode(_args.folded(mode))
             except ValueError:
                 names = ", ".join(repr(m.value) for m in PinMode)
                 raise ValueError(f"mode must be one of {names}, got {mode!r}") from None

@@ -25,6 +25,7 @@ from __future__ import annotations
 
 import ctypes
 import glob
+import operator
 import os
 import sys
 import typing
@@ -191,6 +192,25 @@ def _utf8(text: Optional[str]) -> Optional[bytes]:
     return None if text is None else text.encode("utf-8")
 
 
+# The C argument types of the control API: the values each one holds.
+_C_RANGES = {"uint8": (0, 0xFF), "uint16": (0, 0xFFFF), "uint32": (0, 0xFFFFFFFF),
+             "int8": (-0x80, 0x7F), "int": (-0x80000000, 0x7FFFFFFF)}
+
+
+def _fit(name: str, value: Any, ctype: str) -> int:
+    """value as an int its C argument type holds. ctypes would pass only the
+    low bits of a wider one (2**40 + 7 as a uint32 is 7): OverflowError
+    instead; TypeError for a value that is no integer."""
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}") from None
+    low, high = _C_RANGES[ctype]
+    if not low <= number <= high:
+        raise OverflowError(f"{name} {number} does not fit in {ctype} ({low}..{high})")
+    return number
+
+
 class Emulator:
     """The emulated devices of this process."""
 
@@ -265,7 +285,8 @@ class EmuDevice:
 
     # Enumeration record
     def set_ids(self, vendor_id: int, product_id: int) -> None:
-        self._check(self._lib.emu_set_ids(self.id, vendor_id, product_id), "set_ids")
+        self._check(self._lib.emu_set_ids(self.id, _fit("vendor_id", vendor_id, "uint16"),
+                                          _fit("product_id", product_id, "uint16")), "set_ids")
 
     def set_product(self, text: Optional[str]) -> None:
         self._check(self._lib.emu_set_product_string(self.id, text), "set_product")
@@ -277,47 +298,53 @@ class EmuDevice:
         self._check(self._lib.emu_set_manufacturer_string(self.id, text), "set_manufacturer")
 
     def set_interfaces(self, count: int) -> None:
-        self._check(self._lib.emu_set_interface_count(self.id, count), "set_interfaces")
+        self._check(self._lib.emu_set_interface_count(self.id, _fit("count", count, "int")), "set_interfaces")
 
     # Firmware state
     def set_attribute(self, attid: int, value: bytes) -> None:
         data, n = _buffer(value)
-        self._check(self._lib.emu_set_attribute(self.id, attid, data, n), "set_attribute")
+        self._check(self._lib.emu_set_attribute(self.id, _fit("attid", attid, "uint16"), data, n),
+                    "set_attribute")
 
     def get_attribute(self, attid: int) -> Optional[bytes]:
         """The value bytes a read of attid gets, None when it would fail."""
         out = (ctypes.c_uint8 * 64)()
-        n = int(self._lib.emu_get_attribute(self.id, attid, out, len(out)))
+        n = int(self._lib.emu_get_attribute(self.id, _fit("attid", attid, "uint16"), out, len(out)))
         return None if n < 0 else bytes(out[:n])
 
     def remove_attribute(self, attid: int) -> None:
-        self._check(self._lib.emu_remove_attribute(self.id, attid), "remove_attribute")
+        self._check(self._lib.emu_remove_attribute(self.id, _fit("attid", attid, "uint16")), "remove_attribute")
 
     def set_gpio_external(self, mask: int, levels: int) -> None:
-        self._check(self._lib.emu_set_gpio_external(self.id, mask, levels), "set_gpio_external")
+        self._check(self._lib.emu_set_gpio_external(self.id, _fit("mask", mask, "uint32"),
+                                                    _fit("levels", levels, "uint32")), "set_gpio_external")
 
     def set_adc(self, channel: int, value: int) -> None:
-        self._check(self._lib.emu_set_adc(self.id, channel, value), "set_adc")
+        self._check(self._lib.emu_set_adc(self.id, _fit("channel", channel, "int"),
+                                          _fit("value", value, "uint32")), "set_adc")
 
     def add_i2c_target(self, addr: int) -> None:
-        self._check(self._lib.emu_add_i2c_target(self.id, addr), "add_i2c_target")
+        self._check(self._lib.emu_add_i2c_target(self.id, _fit("addr", addr, "uint8")), "add_i2c_target")
 
     def remove_i2c_target(self, addr: int) -> None:
-        self._check(self._lib.emu_remove_i2c_target(self.id, addr), "remove_i2c_target")
+        self._check(self._lib.emu_remove_i2c_target(self.id, _fit("addr", addr, "uint8")), "remove_i2c_target")
 
     def set_i2c_register(self, addr: int, reg: int, value: int) -> None:
-        self._check(self._lib.emu_set_i2c_register(self.id, addr, reg, value), "set_i2c_register")
+        self._check(self._lib.emu_set_i2c_register(self.id, _fit("addr", addr, "uint8"), _fit("reg", reg, "uint8"),
+                                                   _fit("value", value, "uint16")), "set_i2c_register")
 
     def get_i2c_register(self, addr: int, reg: int) -> Optional[int]:
         """The register's contents, None when no target answers at addr."""
-        value = int(self._lib.emu_get_i2c_register(self.id, addr, reg))
+        value = int(self._lib.emu_get_i2c_register(self.id, _fit("addr", addr, "uint8"), _fit("reg", reg, "uint8")))
         return None if value < 0 else value
 
     def set_reading(self, attid: int, base: float, amplitude: float = 0.0, period_ms: int = 0) -> None:
-        self._check(self._lib.emu_set_reading(self.id, attid, base, amplitude, period_ms), "set_reading")
+        self._check(self._lib.emu_set_reading(self.id, _fit("attid", attid, "uint16"), base, amplitude,
+                                              _fit("period_ms", period_ms, "int")), "set_reading")
 
     def set_calibration(self, lc: int, hc: int, lv: int, hv: int) -> None:
-        self._check(self._lib.emu_set_calibration(self.id, lc, hc, lv, hv), "set_calibration")
+        offsets = [_fit(name, value, "int8") for name, value in (("lc", lc), ("hc", hc), ("lv", lv), ("hv", hv))]
+        self._check(self._lib.emu_set_calibration(self.id, *offsets), "set_calibration")
 
     def calibration_count(self) -> int:
         return self._check(self._lib.emu_calibration_count(self.id), "calibration_count")
@@ -330,13 +357,15 @@ class EmuDevice:
         self._check(self._lib.emu_set_mute(self.id, int(bool(flag))), "mute")
 
     def answer_delay(self, ms: int) -> None:
-        self._check(self._lib.emu_set_answer_delay(self.id, int(ms)), "answer_delay")
+        self._check(self._lib.emu_set_answer_delay(self.id, _fit("ms", ms, "int")), "answer_delay")
 
     def fail_attribute(self, attid: int, flag: bool = True) -> None:
-        self._check(self._lib.emu_set_fail_attribute(self.id, attid, int(bool(flag))), "fail_attribute")
+        self._check(self._lib.emu_set_fail_attribute(self.id, _fit("attid", attid, "uint16"), int(bool(flag))),
+                    "fail_attribute")
 
     def raw_answer(self, attid: int, data: Optional[bytes]) -> None:
         """Answers requests for attid with these bytes; None restores the firmware's answer."""
+        attid = _fit("attid", attid, "uint16")
         if data is None:
             self._check(self._lib.emu_set_raw_answer(self.id, attid, None, -1), "raw_answer")
         else:
@@ -344,7 +373,8 @@ class EmuDevice:
             self._check(self._lib.emu_set_raw_answer(self.id, attid, buf, n), "raw_answer")
 
     def notifications_before_answer(self, n: int) -> None:
-        self._check(self._lib.emu_set_notifications_before_answer(self.id, n), "notifications_before_answer")
+        self._check(self._lib.emu_set_notifications_before_answer(self.id, _fit("n", n, "int")),
+                    "notifications_before_answer")
 
     def inject(self, data: bytes) -> None:
         """The device sends this report (0..64 bytes, zero padded) now, unasked:

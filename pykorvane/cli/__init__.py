@@ -5,29 +5,32 @@ The `korvane` command (``korvane = "pykorvane.cli:main"``, or
 meter; common holds what they share.
 
 Exit status: 0 success, 1 a device operation failed, 2 bad arguments,
-130 interrupted (Ctrl-C).
+130 interrupted (Ctrl-C), 143 terminated (SIGTERM).
 """
 from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
 from typing import List, Optional, Sequence
 
 import pykorvane
+
+from pykorvane.discovery import device_at, devices
 
 from . import hub, io, meter
 from .common import (
     EXIT_FAILED,
     EXIT_INTERRUPTED,
     EXIT_OK,
+    EXIT_TERMINATED,
     EXIT_USAGE,
     CliError,
     Parser,
     UsageError,
     add_json,
     add_selection,
-    attached,
     finish,
     interrupts_noted,
     model_type,
@@ -44,15 +47,21 @@ def build_parser() -> Parser:
         description="Korvane devices from the shell: the I/O board Vanta, the "
                     "Brondel HUB and the DMM meter.",
         epilog="Exit status: 0 success, 1 a device operation failed, 2 bad arguments, "
-               "130 interrupted.")
+               "130 interrupted (Ctrl-C), 143 terminated (SIGTERM).")
     parser.add_argument("--version", action="version", version=f"korvane {pykorvane.__version__}")
     add_selection(parser)
+    # Also taken before the command, as -s/-p are; parse() refuses it for a
+    # command that has no --json of its own.
+    parser.add_argument("--json", action="store_true", default=argparse.SUPPRESS,
+                        help="print JSON instead of text (the commands that read)")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=Parser)
     commands.required = True
 
     p = commands.add_parser("list", help="list the attached devices",
                             description="List every attached device (duplicates included) "
-                                        "with the path to choose it by.")
+                                        "with the path to choose it by; with --serial or "
+                                        "--path only the devices that match (exit status 1 "
+                                        "when none does).")
     add_json(p)
     finish(p, cmd_list)
 
@@ -68,7 +77,14 @@ def build_parser() -> Parser:
 
 
 def cmd_list(args: argparse.Namespace) -> None:
-    entries = [{"product": i.product, "serial": i.serial, "path": i.path} for i in attached()]
+    serial, path = getattr(args, "serial", None), getattr(args, "path", None)
+    found = devices() if path is None else [info for info in [device_at(path)] if info is not None]
+    matching = [info for info in found if serial is None or info.serial == serial]
+    if not matching and (serial is not None or path is not None):
+        wanted = f"with serial number '{serial}'" if path is None else f"at {path}"  # not both
+        attached = ", ".join(repr(info.serial) for info in found)
+        raise CliError(f"no device {wanted} attached" + (f" (attached: {attached})" if attached else ""))
+    entries = [{"product": i.product, "serial": i.serial, "path": i.path} for i in matching]
     if args.json:
         print_json(entries)
         return
@@ -92,7 +108,7 @@ def cmd_info(args: argparse.Namespace) -> None:
         print_json(info)
     else:
         for key, value in info.items():
-            print(f"{key + ':':<10}{value}")
+            print(f"{key + ':':<10}{value or '-'}")
 
 
 def parse(parser: Parser, argv: Optional[Sequence[str]]) -> argparse.Namespace:
@@ -104,6 +120,10 @@ def parse(parser: Parser, argv: Optional[Sequence[str]]) -> argparse.Namespace:
         reporter.error(f"unrecognized arguments: {' '.join(extra)}")
     if getattr(args, "serial", None) is not None and getattr(args, "path", None) is not None:
         reporter.error("choose a device by --serial or by --path, not both")
+    # --json before the command: only for the commands that take it.
+    args.json = getattr(args, "json", False)
+    if args.json and not getattr(args, "takes_json", False):
+        reporter.error("unrecognized arguments: --json")
     return args
 
 
@@ -126,10 +146,12 @@ def main(argv: Optional[List[str]] = None) -> int:
         sys.stdout.flush()
         print(f"korvane: {error}", file=sys.stderr)
         return EXIT_FAILED
-    except KeyboardInterrupt:
+    except KeyboardInterrupt as stop:
+        # Ctrl-C, or SIGTERM (an Interrupted saying so).
+        terminated = getattr(stop, "signum", signal.SIGINT) == signal.SIGTERM
         sys.stdout.flush()
-        print("korvane: interrupted", file=sys.stderr)
-        return EXIT_INTERRUPTED
+        print("korvane: " + ("terminated" if terminated else "interrupted"), file=sys.stderr)
+        return EXIT_TERMINATED if terminated else EXIT_INTERRUPTED
     except BrokenPipeError:
         # The reader of the output went away (`| head`): nothing left to
         # say, and the interpreter's final flush must not complain either.

@@ -11,23 +11,26 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
 import json
 import math
+import re
 import signal
 import sys
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, Iterator, List, Optional, Type
+from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple, Type
 
 import pykorvane
 from pykorvane import DeviceBusyError, DeviceInfo, DeviceNotFoundError, DeviceOpenError, KorvaneError, RefusedError
-from pykorvane.discovery import device_at
+from pykorvane.discovery import device_at, devices
 
 EXIT_OK = 0
 EXIT_FAILED = 1
 EXIT_USAGE = 2
-EXIT_INTERRUPTED = 130
+EXIT_INTERRUPTED = 130  # 128 + SIGINT
+EXIT_TERMINATED = 143   # 128 + SIGTERM
 
 
 class CliError(Exception):
@@ -86,13 +89,24 @@ def int_in(low: int, high: int, what: str, hex_range: bool = False) -> Callable[
     return parse
 
 
+# Units a duration may carry; a plain number is seconds.
+DURATION_UNITS = {"ms": 0.001, "s": 1.0, "m": 60.0, "min": 60.0, "h": 3600.0}
+_DURATION = re.compile(r"\s*(?P<number>.*?)\s*(?P<unit>ms|s|min|m|h)?\s*")
+
+
 def seconds(what: str, allow_zero: bool = False) -> Callable[[str], float]:
-    """argparse type: a finite number of seconds, above zero (or zero too)."""
+    """argparse type: a finite duration in seconds, above zero (or zero too):
+    a plain number of seconds (0.5) or a number with a unit (500ms, 2s, 1m,
+    1h)."""
     def parse(text: str) -> float:
+        match = _DURATION.fullmatch(text)
+        number, unit = (match["number"], match["unit"] or "s") if match else (text, "s")
         try:
-            value = float(text)
+            value = float(number) * DURATION_UNITS[unit]
         except ValueError:
-            raise argparse.ArgumentTypeError(f"{what} must be a number of seconds, not '{text}'")
+            raise argparse.ArgumentTypeError(
+                f"{what} must be a number of seconds or a duration like 500ms, 2s or 1m, "
+                f"not '{text}'")
         if not math.isfinite(value) or value < 0 or (value == 0 and not allow_zero):
             raise argparse.ArgumentTypeError(
                 f"{what} must be {'zero or more' if allow_zero else 'more than zero'}, not {text}")
@@ -154,7 +168,11 @@ def add_actions(parser: argparse.ArgumentParser, devices: tuple = (), model: Opt
 
 
 def add_json(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--json", action="store_true", help="print JSON instead of text")
+    """--json, also taken before the command (a SUPPRESS default, as for
+    -s/-p); parse() makes args.json a bool."""
+    parser.add_argument("--json", action="store_true", default=argparse.SUPPRESS,
+                        help="print JSON instead of text")
+    parser.set_defaults(takes_json=True)
 
 
 def finish(parser: argparse.ArgumentParser, run: Callable, devices: tuple = (),
@@ -192,28 +210,6 @@ class OpenDevice:
         return CliError(f"{self.name}: {what}: {error.reason}")
 
 
-def attached(product: Optional[str] = None) -> List[DeviceInfo]:
-    """Every attached device once, in enumeration order, duplicates included.
-
-    Enumeration lists one record per HID interface: a record joins the
-    latest device of its product and serial number that has no interface of
-    its number yet, else it is a device of its own. So two devices with one
-    serial number (or none) stay two, and a device with two interfaces is
-    one, named by its first record (the one opened by serial number)."""
-    found: List[DeviceInfo] = []
-    interfaces: List[set] = []
-    for info in pykorvane.devices(product):
-        for index in range(len(found) - 1, -1, -1):
-            same = (found[index].product, found[index].serial) == (info.product, info.serial)
-            if same and info.interface not in interfaces[index]:
-                interfaces[index].add(info.interface)
-                break
-        else:
-            found.append(info)
-            interfaces.append({info.interface})
-    return found
-
-
 def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceInfo:
     """The attached device the options select, or a CliError saying what is attached."""
     if path is not None:
@@ -224,7 +220,7 @@ def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceIn
         if at_path is None:
             raise CliError(f"no device attached at {path} (see `korvane list`)")
         return at_path
-    found = attached(model.product)
+    found = devices(model.product)
     matching = [info for info in found if serial is None or info.serial == serial]
     if not matching:
         names = ", ".join(repr(info.serial) for info in found)
@@ -268,106 +264,194 @@ def opened(args: argparse.Namespace) -> Iterator[OpenDevice]:
 # ---------------------------------------------------------------- output
 
 def print_json(value: Any) -> None:
-    print(json.dumps(value, indent=2), flush=True)
+    """JSON on standard output; non-finite numbers never get this far (see
+    json_reading), so the output is always valid JSON."""
+    print(json.dumps(value, indent=2, allow_nan=False), flush=True)
 
 
 def reading(value: float) -> float:
-    """A meter reading as the tool shows it: the seven significant digits a
-    single-precision number carries, as one float that text and JSON both
-    print the same way (5.0, 0.25, 12.5)."""
+    """A meter reading as the tool keeps it: the seven significant digits a
+    single-precision number carries (5.0, 0.25, 12.5), as CSV and JSON
+    write it."""
     return float(f"{value:.7g}")
+
+
+def non_finite(value: float) -> str:
+    """What a non-finite number is: "nan", "inf" or "-inf"."""
+    return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+
+
+def json_reading(quantity: str, unit: str, value: float) -> Dict[str, Any]:
+    """A reading for JSON: {"voltage_V": 5.0}, or for a non-finite one
+    {"voltage_V": null, "voltage_invalid": "nan"} (JSON has no NaN)."""
+    key = f"{quantity}_{unit}"
+    if math.isfinite(value):
+        return {key: value}
+    return {key: None, f"{quantity}_invalid": non_finite(value)}
+
+
+# Engineering steps of the SI prefixes text uses ("u" for micro).
+SI_PREFIXES = {-12: "p", -9: "n", -6: "u", -3: "m", 0: "", 3: "k", 6: "M", 9: "G"}
+
+
+def si(value: float, unit: str) -> str:
+    """A quantity as text shows it: four significant digits with the SI
+    prefix that puts 1 to 999 before the point: 5.000 V, 12.35 mA,
+    250.0 uA, -1.500 mV; 0.000 V; nan V, inf V; beyond the prefixes
+    1.000e-15 A."""
+    if not math.isfinite(value):
+        return f"{non_finite(value)} {unit}"
+    if value == 0:
+        return f"0.000 {unit}"
+    # Rounded first, so 0.99996 becomes 1.000, not 1000 m.
+    mantissa, _, exponent_text = f"{value:.3e}".partition("e")
+    exponent = int(exponent_text)
+    step = exponent // 3 * 3
+    if step not in SI_PREFIXES:
+        return f"{value:.3e} {unit}"
+    sign, digits = ("-", mantissa[1:]) if mantissa.startswith("-") else ("", mantissa)
+    digits = digits.replace(".", "")
+    point = 1 + exponent - step
+    return f"{sign}{digits[:point]}.{digits[point:]} {SI_PREFIXES[step]}{unit}"
+
+
+def timestamp() -> str:
+    """Now as rows carry it: ISO 8601, local time with its UTC offset, in
+    milliseconds."""
+    return datetime.datetime.now().astimezone().isoformat(timespec="milliseconds")
 
 
 # ---------------------------------------------------------------- time
 
+class Interrupted(KeyboardInterrupt):
+    """Ctrl-C (SIGINT) or SIGTERM: the command stops as after Ctrl-C, and
+    the tool exits with 128 + the signal's number."""
+
+    def __init__(self, signum: int = signal.SIGINT) -> None:
+        super().__init__()
+        self.signum = int(signum)
+
+
+# The signals that end a command the way Ctrl-C does.
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
+
+
 class _Interrupts:
-    """Ctrl-C seen while a command runs. Python turns SIGINT into
-    KeyboardInterrupt wherever the main thread happens to be, a finalizer
+    """A stop signal seen while a command runs. Python runs the handler
+    (which raises) wherever the main thread happens to be, a finalizer
     included, where the exception is printed and dropped; the repeating
-    commands look at this flag at every sample, so a Ctrl-C is never lost."""
+    commands look at this flag at every sample, so a stop is never lost."""
 
     seen = threading.Event()
+    signum = int(signal.SIGINT)
 
 
 @contextlib.contextmanager
 def interrupts_noted() -> Iterator[None]:
-    """SIGINT raises KeyboardInterrupt as usual and is also noted for
-    schedule(); the previous handler comes back afterwards. Only the main
-    thread receives signals; elsewhere the block runs unchanged."""
+    """SIGINT and SIGTERM raise Interrupted (a KeyboardInterrupt) and are
+    noted for Schedule; the previous handlers come back afterwards. Only the
+    main thread receives signals; elsewhere the block runs unchanged."""
     if threading.current_thread() is not threading.main_thread():
         yield
         return
 
     def note(number: int, frame: Any) -> None:
+        _Interrupts.signum = number
         _Interrupts.seen.set()
-        raise KeyboardInterrupt
+        raise Interrupted(number)
 
     _Interrupts.seen.clear()
-    previous = signal.signal(signal.SIGINT, note)
+    previous = {number: signal.signal(number, note) for number in STOP_SIGNALS}
     try:
         yield
     finally:
-        signal.signal(signal.SIGINT, previous)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
         _Interrupts.seen.clear()
+
+
+class Schedule:
+    """The samples of a repeating command: iterating yields (number, slot,
+    missed) for each sample. Slot n is due at start + n * interval, so the
+    samples never drift. A slot already past when the previous sample ended
+    is skipped (counted in missed) rather than run late; slots at or past
+    the duration are not started.
+
+    start is the clock's time of slot 0 (default: now). Without an interval
+    the samples (one without a count) follow each other at once; with an
+    interval and neither a count nor a duration they go on until
+    interrupted. After free_running() each sample starts when the previous
+    one ended, without counting missed slots: for a device that cannot
+    deliver the interval at all.
+    """
+
+    def __init__(self, interval: Optional[float], count: Optional[int], duration: Optional[float],
+                 start: Optional[float] = None, clock: Callable[[], float] = time.monotonic,
+                 sleep: Callable[[float], None] = time.sleep) -> None:
+        self.interval, self.count, self.duration = interval, count, duration
+        self.start, self.clock, self.sleep = start, clock, sleep
+        self.free = False
+
+    def free_running(self) -> None:
+        self.free = True
+
+    def __iter__(self) -> Iterator[Tuple[int, float, int]]:
+        interval, count, duration = self.interval, self.count, self.duration
+        if interval is None:
+            for number in range(1 if count is None else count):
+                yield number, 0.0, 0
+            return
+        start = self.clock() if self.start is None else self.start
+        slot, number, missed = 0, 0, 0
+        while count is None or number < count:
+            if _Interrupts.seen.is_set():
+                raise Interrupted(_Interrupts.signum)
+            now = self.clock() - start
+            if self.free:
+                due = now
+            else:
+                due = slot * interval
+                if now > due + interval:
+                    # The previous sample overran: pick the next slot not yet past.
+                    skipped = math.floor((now - due) / interval)
+                    slot += skipped
+                    missed += skipped
+                    due = slot * interval
+            if duration is not None and (due >= duration or now >= duration):
+                return
+            if due > now:
+                self.sleep(due - now)
+            yield number, due, missed
+            number += 1
+            slot += 1
 
 
 def schedule(interval: Optional[float], count: Optional[int], duration: Optional[float],
              start: Optional[float] = None, clock: Callable[[], float] = time.monotonic,
-             sleep: Callable[[float], None] = time.sleep) -> Iterator[tuple]:
-    """Yields (number, slot, missed) for each sample: slot n is due at
-    start + n * interval, so the samples never drift. A slot already past
-    when the previous sample ended is skipped (counted in missed) rather than
-    run late; slots at or past the duration are not started.
-
-    start is the clock's time of slot 0 (default: now). Without an
-    interval the samples (one without a count) follow each other at once;
-    with an interval and neither a count nor a duration they go on until
-    interrupted.
-    """
-    if interval is None:
-        for number in range(1 if count is None else count):
-            yield number, 0.0, 0
-        return
-    if start is None:
-        start = clock()
-    slot, number, missed = 0, 0, 0
-    while count is None or number < count:
-        if _Interrupts.seen.is_set():
-            raise KeyboardInterrupt
-        due = slot * interval
-        now = clock() - start
-        if now > due + interval:
-            # The previous sample overran: pick the next slot not yet past.
-            skipped = math.floor((now - due) / interval)
-            slot += skipped
-            missed += skipped
-            due = slot * interval
-        if duration is not None and (due >= duration or now >= duration):
-            return
-        if due > now:
-            sleep(due - now)
-        yield number, due, missed
-        number += 1
-        slot += 1
+             sleep: Callable[[float], None] = time.sleep) -> Iterator[Tuple[int, float, int]]:
+    """The samples of a Schedule, for commands that never run it free."""
+    return iter(Schedule(interval, count, duration, start, clock, sleep))
 
 
 @contextlib.contextmanager
 def interrupt_deferred() -> Iterator[None]:
-    """Ctrl-C during the block is held back until the block ends (then
-    raised as KeyboardInterrupt), for steps that must not be cut short, such
-    as switching hub ports back on. Only the main thread receives signals;
-    elsewhere the block runs unchanged."""
+    """Ctrl-C or SIGTERM during the block is held back until the block ends
+    (then raised as Interrupted), for steps that must not be cut short,
+    such as switching hub ports back on. Only the main thread receives
+    signals; elsewhere the block runs unchanged."""
     if threading.current_thread() is not threading.main_thread():
         yield
         return
-    caught: List[Any] = []
-    previous = signal.signal(signal.SIGINT, lambda number, frame: caught.append(number))
+    caught: List[int] = []
+    previous = {number: signal.signal(number, lambda got, frame: caught.append(got))
+                for number in STOP_SIGNALS}
     try:
         yield
     finally:
-        signal.signal(signal.SIGINT, previous)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
     if caught:
-        raise KeyboardInterrupt
+        raise Interrupted(caught[0])
 
 
 def as_json_keys(values: Dict[int, Any]) -> Dict[str, Any]:

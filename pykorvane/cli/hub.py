@@ -85,7 +85,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
                                        "Interrupted, it switches them on before it exits.")
     p.add_argument("ports", type=parse_port_list, metavar="PORTS", help="all, 1,3 or 2-4")
     p.add_argument("--delay", type=seconds("the delay", allow_zero=True), default=2.0,
-                   help="seconds the ports stay off (default 2)")
+                   help="how long the ports stay off: seconds, or 500ms, 2s, 1m (default 2 s)")
     status_options(p)
     finish(p, cmd_hub_cycle, model="hub")
 
@@ -144,8 +144,8 @@ def cmd_hub_cycle(args: argparse.Namespace) -> None:
             write_mask(dev, mask & ~bits, f"switching off {describe(args.ports)}")
             time.sleep(args.delay)
         finally:
-            # Interrupted or not, the ports do not stay off; a second Ctrl-C
-            # waits until they are on.
+            # Interrupted (Ctrl-C, SIGTERM) or not, the ports do not stay
+            # off; a second signal waits until they are on.
             with interrupt_deferred():
                 write_mask(dev, read_mask(dev) | bits, f"switching on {describe(args.ports)}")
         show_status(dev, read_mask(dev), args.shown_ports, args.json)

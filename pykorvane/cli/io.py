@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import time
 from typing import Any, Callable, Dict, Iterator, List, Optional
 
 from pykorvane import Adc, DeviceGoneError, Gpio, I2c, KorvaneError, NoAnswerError, PinMode
@@ -21,6 +22,7 @@ from .common import (
     print_json,
     schedule,
     seconds,
+    timestamp,
 )
 
 LEVELS = {"0": False, "low": False, "1": True, "high": True}
@@ -46,8 +48,8 @@ def _add_gpio(commands: argparse._SubParsersAction) -> None:
 
     p = actions.add_parser("mode", help="set a pin's mode", description="Set a pin's mode.")
     p.add_argument("pin", type=pin, help="pin number, 0 to 31")
-    p.add_argument("mode", choices=[mode.value for mode in PinMode],
-                   help="output, input, pullup or pulldown (an input with that pull)")
+    p.add_argument("mode", type=str.lower, choices=[mode.value for mode in PinMode],
+                   help="output, input, pullup or pulldown (an input with that pull; any case)")
     finish(p, cmd_gpio_mode, **GPIO_MODELS)
 
     p = actions.add_parser("write", help="drive a pin high or low", description="Drive a pin.")
@@ -139,7 +141,8 @@ def _add_adc(commands: argparse._SubParsersAction) -> None:
     p.add_argument("channel", nargs="?", default="all", metavar="CHANNEL",
                    type=_adc_channel, help="0 to 7, or all (default)")
     p.add_argument("-i", "--interval", type=seconds("the interval"),
-                   help="seconds between readings (default: read once)")
+                   help="time between readings: seconds, or 500ms, 2s, 1m (default: read once); "
+                        "the rows then carry a timestamp and the elapsed seconds")
     p.add_argument("-n", "--count", type=COUNT,
                    help="number of readings (default: 1, or until Ctrl-C with --interval)")
     add_json(p)
@@ -153,21 +156,29 @@ def _adc_channel(text: str):
 
 
 def cmd_adc(args: argparse.Namespace) -> None:
+    """Readings on a schedule (--interval) carry the time they were taken
+    (stamped after the reads) and the seconds since the start."""
     channels = list(range(Adc.CHANNELS)) if args.channel == "all" else [args.channel]
     count = args.count if args.count is not None or args.interval is not None else 1
+    timed = args.interval is not None
     with opened(args) as dev:
         adc = dev.device.adc
-        if len(channels) > 1 and not args.json:
-            print("\t".join(f"ch{c}" for c in channels))
-        for _ in schedule(args.interval, count, None):
-            values = []
+        header = (["timestamp", "elapsed_s"] if timed else []) + [f"ch{c}" for c in channels]
+        if (len(channels) > 1 or timed) and not args.json:
+            print("\t".join(header), flush=True)
+        start = time.monotonic()
+        for _ in schedule(args.interval, count, None, start=start):
+            values: List[Any] = []
             for channel in channels:
                 with dev.doing(f"reading ADC channel {channel}"):
                     values.append(adc.read(channel))
+            if timed:
+                values[:0] = [timestamp(), round(time.monotonic() - start, 3)]
             if args.json:
-                print(json.dumps({f"ch{c}": v for c, v in zip(channels, values)}), flush=True)
+                print(json.dumps(dict(zip(header, values))), flush=True)
             else:
-                print("\t".join(map(str, values)), flush=True)
+                print("\t".join(f"{v:.3f}" if isinstance(v, float) else str(v) for v in values),
+                      flush=True)
 
 
 # ---------------------------------------------------------------- i2c
@@ -241,14 +252,59 @@ def _add_i2c(commands: argparse._SubParsersAction) -> None:
     width_option(p)
     finish(p, cmd_i2c_write, **I2C_MODELS)
 
-    p = actions.add_parser("dump", help="dump 16-bit registers as a grid",
-                           description="Dump 16-bit registers in i2cdump's word layout; "
-                                       "XXXX marks a register that could not be read.")
+    # i2c-tools' order: the address first, the size as a letter after the data.
+    p = actions.add_parser("get", help="read one register, i2cget's way (ADDRESS REG [b|w|i])",
+                           description="Read register REG of the target at ADDRESS: b a byte "
+                                       "(default), w a word, i 4 bytes. The bridge keeps the "
+                                       "address.")
+    p.add_argument("addr", type=address, metavar="ADDRESS", help="the target, e.g. 0x40")
+    p.add_argument("register", type=register, metavar="REG", help="0x00 to 0xff")
+    p.add_argument("width", nargs="?", type=_size(GET_SIZES), default=1, metavar="{b,w,i}",
+                   help="b: byte (default), w: word (2 bytes), i: 4 bytes")
+    add_json(p)
+    finish(p, cmd_i2c_read, **I2C_MODELS)
+
+    p = actions.add_parser("set", help="write one register, i2cset's way (ADDRESS REG VALUE [b|w])",
+                           description="Write VALUE to register REG of the target at ADDRESS: "
+                                       "b a byte (default), w a word. The bridge keeps the "
+                                       "address.")
+    p.add_argument("addr", type=address, metavar="ADDRESS", help="the target, e.g. 0x40")
+    p.add_argument("register", type=register, metavar="REG", help="0x00 to 0xff")
+    p.add_argument("value", type=int_in(0, 0xFFFF, "the value", hex_range=True),
+                   help="a value that fits the size, e.g. 0xab")
+    p.add_argument("width", nargs="?", type=_size(SET_SIZES), default=1, metavar="{b,w}",
+                   help="b: byte (default), w: word (2 bytes)")
+    finish(p, cmd_i2c_write, **I2C_MODELS)
+
+    p = actions.add_parser("dump", help="dump registers as a grid (words, or bytes with -w 1)",
+                           description="Dump 16-bit registers in i2cdump's word layout, or with "
+                                       "-w 1 (--bytes) each register's low byte in its byte "
+                                       "layout with an ASCII column; XXXX (XX) marks a register "
+                                       "that could not be read.")
     p.add_argument("-r", "--range", dest="range", type=parse_register_range, default=(0, 0xFF),
                    metavar="FIRST-LAST", help="registers to dump (default 0x00-0xff)")
+    p.add_argument("-w", "--width", type=int_in(1, 2, "the dump's width"), default=2,
+                   help="2: words (default), 1: bytes")
+    p.add_argument("-b", "--bytes", dest="width", action="store_const", const=1,
+                   help="bytes, the same as -w 1")
     target_option(p)
     add_json(p)
     finish(p, cmd_i2c_dump, **I2C_MODELS)
+
+
+# The sizes i2cget and i2cset take, as widths in bytes.
+GET_SIZES = {"b": 1, "w": 2, "i": 4}
+SET_SIZES = {"b": 1, "w": 2}
+
+
+def _size(sizes: Dict[str, int]) -> Callable[[str], int]:
+    def parse(text: str) -> int:
+        width = sizes.get(text.strip().lower())
+        if width is None:
+            raise argparse.ArgumentTypeError(
+                f"invalid size '{text}' (choose {', '.join(sizes)})")
+        return width
+    return parse
 
 
 def _target_hint(address: Optional[int]) -> str:
@@ -267,10 +323,11 @@ def cmd_i2c_addr(args: argparse.Namespace) -> None:
 
 
 def detect_lines(first: int, last: int, found: List[int]) -> Iterator[str]:
-    """i2cdetect's grid: rows 00..70, columns 0..f; the address where a
-    target answered, -- where none did, blank outside first..last."""
+    """i2cdetect's grid: rows 00..70 that hold an address of first..last,
+    columns 0..f; the address where a target answered, -- where none did,
+    blank outside first..last."""
     yield "     " + "  ".join(f"{column:x}" for column in range(16))
-    for row in range(0, 0x80, 16):
+    for row in range(first & ~15, last + 1, 16):
         cells = []
         for address in range(row, row + 16):
             if not first <= address <= last:
@@ -313,31 +370,52 @@ def cmd_i2c_write(args: argparse.Namespace) -> None:
             dev.device.i2c.write(args.register, args.value, args.width)
 
 
-def dump_lines(first: int, last: int, values: Dict[int, Optional[int]]) -> Iterator[str]:
-    """i2cdump's word layout: 8 registers a row, XXXX for a register that
-    could not be read, blank outside first..last. Rows end where the reads
+def dump_lines(first: int, last: int, values: Dict[int, Optional[int]], width: int = 2) -> Iterator[str]:
+    """i2cdump's layouts: words, 8 registers a row, XXXX for a register that
+    could not be read; or bytes, 16 a row, XX, with the ASCII column (a
+    byte 0x00 or 0xff as '.', other unprintable ones as '?', X for a failed
+    read). Cells outside first..last are blank; rows end where the reads
     ended (a dump cut short by a silent device)."""
-    yield "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
-    for row in range(first & ~7, last + 1, 8):
-        cells = []
-        for register in range(row, row + 8):
-            if first <= register <= last and register in values:
-                value = values[register]
-                cells.append("XXXX" if value is None else f"{value:04x}")
+    columns = 8 if width == 2 else 16
+    if width == 2:
+        yield "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
+    else:
+        yield "     " + "  ".join(f"{column:x}" for column in range(16)) + "    0123456789abcdef"
+    blank = " " * 2 * width
+    for row in range(first & -columns, last + 1, columns):
+        cells, text = [], []
+        for register in range(row, row + columns):
+            value = values.get(register, -1) if first <= register <= last else -1
+            if value is None:
+                cells.append("X" * 2 * width)
+                text.append("X")
+            elif value < 0:  # outside the range, or not read
+                cells.append(blank)
+                text.append(" ")
             else:
-                cells.append("    ")
-        if all(cell == "    " for cell in cells):
+                cells.append(f"{value:0{2 * width}x}")
+                text.append(_ascii(value))
+        if all(cell == blank for cell in cells):
             break
-        yield (f"{row:02x}: " + " ".join(cells)).rstrip()
+        line = f"{row:02x}: " + " ".join(cells) + ("    " + "".join(text) if width == 1 else "")
+        yield line.rstrip()
 
 
-def read_registers(dev: OpenDevice, first: int, last: int, values: Dict[int, Optional[int]]) -> List[KorvaneError]:
-    """Reads first..last into values (None for a refused register). A device
-    that stops answering or is gone ends the dump with a CliError."""
+def _ascii(byte: int) -> str:
+    if byte in (0x00, 0xFF):
+        return "."
+    return chr(byte) if 32 <= byte < 127 else "?"
+
+
+def read_registers(dev: OpenDevice, first: int, last: int, values: Dict[int, Optional[int]],
+                   width: int = 2) -> List[KorvaneError]:
+    """Reads first..last, width bytes each, into values (None for a refused
+    register). A device that stops answering or is gone ends the dump with
+    a CliError."""
     refusals: List[KorvaneError] = []
     for register in range(first, last + 1):
         try:
-            values[register] = dev.device.i2c.read(register, 2)
+            values[register] = dev.device.i2c.read(register, width)
         except (NoAnswerError, DeviceGoneError) as error:
             raise dev.fail(f"reading I2C register 0x{register:02x}", error)
         except KorvaneError as error:
@@ -352,18 +430,18 @@ def cmd_i2c_dump(args: argparse.Namespace) -> None:
     with opened(args) as dev:
         _set_target(dev, args.addr)
         try:
-            refusals = read_registers(dev, first, last, values)
+            refusals = read_registers(dev, first, last, values, args.width)
         finally:
             show_dump(args, first, last, values)
     if refusals:
+        marks = "X" * 2 * args.width
         raise CliError(f"{dev.name}: {len(refusals)} of {last - first + 1} registers could not "
-                       f"be read (XXXX): {refusals[0].reason}; {_target_hint(args.addr)}")
+                       f"be read ({marks}): {refusals[0].reason}; {_target_hint(args.addr)}")
 
 
 def show_dump(args: argparse.Namespace, first: int, last: int, values: Dict[int, Optional[int]]) -> None:
     if args.json:
-        print_json({"address": args.addr, "registers": as_json_keys(values)})
+        print_json({"address": args.addr, "width": args.width, "registers": as_json_keys(values)})
     else:
-        for line in dump_lines(first, last, values):
+        for line in dump_lines(first, last, values, args.width):
             print(line)
-

@@ -4,7 +4,6 @@ from __future__ import annotations
 import argparse
 import contextlib
 import csv
-import datetime
 import json
 import math
 import sys
@@ -17,15 +16,18 @@ from pykorvane import DeviceGoneError, KorvaneError
 from .common import (
     COUNT,
     CliError,
+    Schedule,
     add_actions,
     add_json,
     as_json_keys,
     finish,
+    json_reading,
     opened,
     print_json,
     reading,
-    schedule,
     seconds,
+    si,
+    timestamp,
 )
 from .io import dump_lines
 
@@ -63,18 +65,20 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     p = actions.add_parser(
         "log", help="log readings with timestamps to CSV",
         description="Log voltage and current to CSV (columns timestamp, elapsed_s, voltage_V, "
-                    "current_A; ISO-8601 local time). Sample n is due at n x interval from the "
-                    "start; a sample that fails is counted, not written. Without --count or "
-                    "--duration it runs until Ctrl-C. A summary (samples, failed, min/mean/max) "
-                    "ends the log, on standard output (standard error when the CSV goes there).")
+                    "current_A; ISO-8601 local time, taken when the sample's readings are done). "
+                    "Sample n is due at n x interval from the start; a sample that fails is "
+                    "counted, not written. Without --count or --duration it runs until Ctrl-C. "
+                    "A summary (samples, failed, min/mean/max) ends the log, on standard output "
+                    "(standard error when the CSV goes there). Durations are seconds, or carry "
+                    "a unit: 500ms, 2s, 1m.")
     p.add_argument("output", nargs="?", default="-", metavar="FILE.csv",
-                   help="CSV file to write (default: standard output)")
+                   help="CSV file to write (default, or -: standard output)")
     p.add_argument("-i", "--interval", type=seconds("the interval"), default=1.0,
-                   help="seconds between samples (default 1)")
+                   help="time between samples (default 1 s)")
     stop = p.add_mutually_exclusive_group()
     stop.add_argument("-n", "--count", type=COUNT, help="number of samples")
     stop.add_argument("-t", "--duration", type=seconds("the duration"),
-                      help="seconds to log: no sample starts at or after it, and a reading that "
+                      help="time to log: no sample starts at or after it, and a reading that "
                            "ends after it is the last")
     p.add_argument("--plot", metavar="FILE.png",
                    help="also draw the readings into a PNG file (needs matplotlib)")
@@ -89,10 +93,13 @@ def cmd_meter_read(args: argparse.Namespace) -> None:
             with dev.doing(f"reading the {quantity}"):
                 values[quantity, unit] = reading(getattr(dev.device, quantity))
     if args.json:
-        print_json({key_of(*q): v for q, v in values.items()})
+        shown: Dict[str, Any] = {}
+        for (quantity, unit), value in values.items():
+            shown.update(json_reading(quantity, unit, value))
+        print_json(shown)
     else:
         for (quantity, unit), value in values.items():
-            print(f"{quantity}: {value} {unit}")
+            print(f"{quantity}: {si(value, unit)}")
 
 
 def cmd_meter_calibrate(args: argparse.Namespace) -> None:
@@ -149,27 +156,35 @@ class LogResult:
     first_failure: str = ""
     #: The failure of an unplugged meter, which ends the log.
     gone: Optional[DeviceGoneError] = None
-    interrupted: bool = False
+    #: The Ctrl-C or SIGTERM that ended the log, raised again after the summary.
+    interrupted: Optional[KeyboardInterrupt] = None
 
     def fail(self, why: str) -> None:
         self.failed += 1
         self.first_failure = self.first_failure or why
 
-    def statistics(self) -> Dict[str, Optional[Dict[str, float]]]:
-        stats: Dict[str, Optional[Dict[str, float]]] = {}
+    def statistics(self) -> Dict[str, Optional[Dict[str, Any]]]:
+        """Per quantity min, mean and max of the finite readings (None when
+        there is none) and the count of the others ("invalid": NaN or
+        infinite readings); None for a log without samples."""
+        stats: Dict[str, Optional[Dict[str, Any]]] = {}
         for quantity, unit in QUANTITIES:
             values = [s.values[quantity] for s in self.samples]
+            finite = [v for v in values if math.isfinite(v)]
             stats[key_of(quantity, unit)] = None if not values else {
-                "min": min(values), "mean": reading(math.fsum(values) / len(values)), "max": max(values)}
+                "min": min(finite, default=None),
+                "mean": reading(math.fsum(finite) / len(finite)) if finite else None,
+                "max": max(finite, default=None),
+                "invalid": len(values) - len(finite)}
         return stats
 
 
 def take_sample(meter: Any, result: LogResult, start: float, deadline: Optional[float],
                 clock: Callable[[], float]) -> Optional[Sample]:
     """One sample, or None when it failed (counted in result). A reading
-    after one that failed or that ended past the deadline is not started."""
-    timestamp = datetime.datetime.now().astimezone().isoformat(timespec="milliseconds")
-    elapsed = clock() - start
+    after one that failed or that ended past the deadline is not started.
+    The sample carries the time its readings were done, however long they
+    waited."""
     values: Dict[str, float] = {}
     for quantity, unit in QUANTITIES:
         if values and deadline is not None and clock() >= deadline:
@@ -184,26 +199,38 @@ def take_sample(meter: Any, result: LogResult, start: float, deadline: Optional[
         except KorvaneError as error:
             result.fail(f"{quantity}: {error.reason}")
             return None
-    return Sample(timestamp, elapsed, values)
+    return Sample(timestamp(), clock() - start, values)
 
 
 def log_samples(meter: Any, write: Callable[[Sample], None], args: argparse.Namespace,
-                result: LogResult, clock: Callable[[], float] = time.monotonic) -> None:
+                result: LogResult, too_slow: Callable[[float], None],
+                clock: Callable[[], float] = time.monotonic) -> None:
     """Samples the meter on its schedule into write() until the count, the
-    duration, Ctrl-C (result.interrupted) or an unplugged meter."""
+    duration, Ctrl-C or SIGTERM (result.interrupted) or an unplugged meter.
+
+    When the first sample written took longer than the interval, the meter
+    cannot keep the pace asked for: too_slow(seconds a sample takes) is
+    called, and the samples follow each other as fast as the meter answers
+    instead of missing nearly every slot."""
     start = clock()
     deadline = None if args.duration is None else start + args.duration
+    plan = Schedule(args.interval, args.count, args.duration, start=start, clock=clock)
     try:
-        for _, _, missed in schedule(args.interval, args.count, args.duration, start=start, clock=clock):
+        for _, _, missed in plan:
             result.missed = missed
+            began = clock()
             sample = take_sample(meter, result, start, deadline, clock)
             if sample is not None:
                 result.samples.append(sample)
                 write(sample)
+                took = clock() - began
+                if len(result.samples) == 1 and took > args.interval:
+                    too_slow(took)
+                    plan.free_running()
             if result.gone is not None or (deadline is not None and clock() >= deadline):
                 break
-    except KeyboardInterrupt:
-        result.interrupted = True
+    except KeyboardInterrupt as stop:
+        result.interrupted = stop
 
 
 def csv_row(sample: Sample) -> List[str]:
@@ -216,7 +243,7 @@ def print_summary(name: str, result: LogResult, as_json: bool, stream: IO[str]) 
         summary: Dict[str, Any] = {"device": name, "samples": len(result.samples),
                                    "failed": result.failed, "missed": result.missed}
         summary.update(stats)
-        print(json.dumps(summary, indent=2), file=stream, flush=True)
+        print(json.dumps(summary, indent=2, allow_nan=False), file=stream, flush=True)
         return
     print(f"{name}: {len(result.samples)} samples, {result.failed} failed, "
           f"{result.missed} missed", file=stream)
@@ -224,9 +251,15 @@ def print_summary(name: str, result: LogResult, as_json: bool, stream: IO[str]) 
         got = stats[key_of(quantity, unit)]
         if got is None:
             print(f"{quantity}: -", file=stream)
+            continue
+        if got["min"] is None:
+            line = f"{quantity}: no finite reading"
         else:
-            print(f"{quantity}: min {got['min']} {unit}, mean {got['mean']} {unit}, "
-                  f"max {got['max']} {unit}", file=stream)
+            line = (f"{quantity}: min {si(got['min'], unit)}, mean {si(got['mean'], unit)}, "
+                    f"max {si(got['max'], unit)}")
+        if got["invalid"]:
+            line += f" ({got['invalid']} not finite, left out)"
+        print(line, file=stream)
     stream.flush()
 
 
@@ -270,7 +303,7 @@ class Progress:
         if not self.enabled:
             return
         total = f"/{self.expected}" if self.expected else ""
-        readings = "  ".join(f"{q} {sample.values[q]} {u}" for q, u in QUANTITIES)
+        readings = "  ".join(f"{q} {si(sample.values[q], u)}" for q, u in QUANTITIES)
         text = (f"sample {len(result.samples)}{total}  {sample.elapsed:.1f} s  {readings}"
                 + (f"  ({result.failed} failed)" if result.failed else ""))
         self.stream.write("\r" + text.ljust(self.width))
@@ -281,6 +314,7 @@ class Progress:
         if self.enabled and self.width:
             self.stream.write("\n")
             self.stream.flush()
+            self.width = 0
 
 
 @contextlib.contextmanager
@@ -315,15 +349,21 @@ def cmd_meter_log(args: argparse.Namespace) -> None:
             stream.flush()
             progress.update(sample, result)
 
+        def too_slow(took: float) -> None:
+            progress.finish()
+            print(f"korvane: note: {name} takes {si(took, 's')} a sample (two readings), longer "
+                  f"than the interval of {si(args.interval, 's')}; sampling as fast as it "
+                  "answers instead", file=sys.stderr, flush=True)
+
         try:
-            log_samples(dev.device, write, args, result)
+            log_samples(dev.device, write, args, result, too_slow)
         finally:
             progress.finish()
     print_summary(name, result, args.json, sys.stderr if to_stdout else sys.stdout)
     if pyplot is not None and result.samples:
         write_plot(pyplot, args.plot, result.samples, f"{name} from {result.samples[0].timestamp}")
-    if result.interrupted:
-        raise KeyboardInterrupt
+    if result.interrupted is not None:
+        raise result.interrupted
     if result.gone is not None:
         raise CliError(f"{name}: {result.gone.reason}; the log stopped after "
                        f"{len(result.samples)} samples")

@@ -37,7 +37,7 @@ KorService::KorService(KorDevice *device, Receive receive)
       awaitingAnswer(false),
       anchorPoint(std::make_shared<ServiceAnchor>(this)),
       pairedLink(0),
-      owed(0) {
+      fencedUntil() {
     if (receive == Receive::Polling) {
         receiveThread = std::thread(&KorService::receiveLoop, this);
     }
@@ -147,14 +147,14 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
     const unsigned long link = device->openGeneration();
     if (link != pairedLink) {
         pairedLink = link;
-        owed = 0;
+        fencedUntil = steady_clock::time_point();
         fences.forget();
     }
-    if (owed > 0 && steady_clock::now() >= owedUntil) {
-        owed = 0;
-    }
-    settle(dropStaleReports());
-    const int fence = owed > 0 ? fences.pick(shape, attid) : FenceSet::kNone;
+    // A dropped report is not counted as the late answer: it may be a stray
+    // or a second copy, with the late one still to come.
+    dropStaleReports();
+    const int fence =
+        steady_clock::now() < fencedUntil ? fences.pick(shape, attid) : FenceSet::kNone;
 
     uint8_t payload[packet::kMaxPacketLen];
     std::copy(request, request + len, payload);
@@ -189,34 +189,32 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
     return done;
 }
 
-size_t KorService::dropStaleReports() {
+void KorService::dropStaleReports() {
     std::lock_guard<std::mutex> receiving(receiveMutex);
-    size_t dropped = queue.clear();
+    queue.clear();
     korPacket stale;
-    for (int n = 0; n < kMostStaleReports && device->read(stale.dat) > 0; ++n) {
-        if (!packet::isNotification(stale.dat)) {
-            ++dropped;
-        }
+    int dropped = 0;
+    while (dropped < kMostStaleReports && device->read(stale.dat) > 0) {
+        ++dropped;
     }
-    return dropped;
 }
 
 AttributeResult KorService::takeAnswer(const AnswerShape &shape, korPacket &answer) {
     if (!awaitAnswer(answer, steady_clock::now() + kor_service::kAnswerTimeout)) {
-        owe(1);
+        expectLateAnswer();
         return {AttributeStatus::NoAnswer, 0};
     }
     const AttributeResult done = judge(answer, shape);
     if (done.status == AttributeStatus::Malformed) {
         // It may have been a stray report, with the request's own answer
         // still to come.
-        owe(1);
+        expectLateAnswer();
     }
     return done;
 }
 
-// Every answer before the fence's is the request's own or one that was
-// owed: with exactly one, it is the request's; with more, the one that fits
+// Every answer before the fence's is the request's own or a late or stray
+// one: with exactly one, it is the request's; with more, the one that fits
 // the request, when only one does.
 AttributeResult KorService::takeFencedAnswer(int fence, const AnswerShape &shape, uint16_t attid,
                                              korPacket &answer) {
@@ -234,30 +232,37 @@ AttributeResult KorService::takeFencedAnswer(int fence, const AnswerShape &shape
         }
     }
     if (!fenced || before.empty()) {
-        // The request's answer may still come; the ones seen were owed.
-        owe(1);
-        settle(before.size());
+        expectLateAnswer();  // the request's own answer may still come
         return {AttributeStatus::NoAnswer, 0};
     }
-    settle(before.size() - 1);
     if (before.size() == 1) {
         answer = before.front();
         return judge(answer, shape);
     }
-    const auto fits = [&shape](const korPacket &p) { return packet::fitsShape(p.dat, shape); };
-    if (std::count_if(before.begin(), before.end(), fits) != 1) {
+    // The answers that fit the request must all say the same (one answer and
+    // its second copy, say): then whichever is its own, the value is right.
+    const korPacket *taken = nullptr;
+    for (const korPacket &candidate : before) {
+        if (!packet::fitsShape(candidate.dat, shape)) {
+            continue;
+        }
+        if (taken != nullptr && !packet::sameAnswer(taken->dat, candidate.dat)) {
+            expectLateAnswer();
+            return {AttributeStatus::Unpaired, 0};
+        }
+        taken = &candidate;
+    }
+    if (taken == nullptr) {
+        expectLateAnswer();
         return {AttributeStatus::Unpaired, 0};
     }
-    answer = *std::find_if(before.begin(), before.end(), fits);
+    answer = *taken;
     return judge(answer, shape);
 }
 
-void KorService::owe(size_t answers) {
-    owed += answers;
-    owedUntil = steady_clock::now() + kor_service::kLateAnswerHorizon;
+void KorService::expectLateAnswer() {
+    fencedUntil = steady_clock::now() + kor_service::kLateAnswerHorizon;
 }
-
-void KorService::settle(size_t answers) { owed -= std::min(owed, answers); }
 
 // An interrupt means a read on the link failed. The receive thread may have
 // made that read before this link was opened again, so an interrupt ends

@@ -74,8 +74,8 @@ private:
     AttributeResult transact(const uint8_t *request, size_t len, uint16_t attid,
                              const packet::AnswerShape &shape, korPacket &answer);
     // Drops every report that came since the last transaction, queued or
-    // still in the link; returns how many answers were dropped.
-    size_t dropStaleReports();
+    // still in the link.
+    void dropStaleReports();
     // The first answer after the request.
     AttributeResult takeAnswer(const packet::AnswerShape &shape, korPacket &answer);
     // The answer between the request and its fence's answer.
@@ -85,9 +85,9 @@ private:
     // link went away (or is being closed) meanwhile.
     bool awaitAnswer(korPacket &answer, std::chrono::steady_clock::time_point deadline);
     bool readAnswer(korPacket &answer, std::chrono::steady_clock::time_point deadline);
-    // Answers of requests that ended without them may still arrive.
-    void owe(size_t answers);
-    void settle(size_t answers);
+    // A request ended without an answer known to be its own: its answer may
+    // still arrive, so requests go out with a fence for a while.
+    void expectLateAnswer();
 
     KorDevice *device;
     const Receive receive;
@@ -108,10 +108,11 @@ private:
     // write() hold: that also keeps transactions one at a time). It belongs
     // to one open of the link (pairedLink); a new open starts afresh.
     unsigned long pairedLink;
-    // Answers that may still arrive for requests that ended without them,
-    // until owedUntil; while there are any, requests go out with a fence.
-    size_t owed;
-    std::chrono::steady_clock::time_point owedUntil;
+    // Until when requests go out with a fence: kLateAnswerHorizon after the
+    // last request that ended without an answer known to be its own. Seeing
+    // a report that might be the late answer does not end it early: it may
+    // be a stray or a second copy, with the late answer still to come.
+    std::chrono::steady_clock::time_point fencedUntil;
     FenceSet fences;
 
     // Last member: started once everything it uses is constructed (Polling
@@ -123,7 +124,7 @@ namespace kor_service {
 // How long a transaction waits for the device's answer.
 constexpr std::chrono::milliseconds kAnswerTimeout{1000};
 // How long after a wait expired its answer is still expected: until then
-// (or until it came) requests go out with a fence.
+// requests go out with a fence.
 constexpr std::chrono::seconds kLateAnswerHorizon{30};
 constexpr std::chrono::nanoseconds kPollInterval{1000000};
 // The longest single blocking read of a Waiting transaction: how soon it

@@ -64,6 +64,10 @@ bool fitsShape(const uint8_t *received, const AnswerShape &shape) {
     return valueLen >= shape.minValueLen && valueLen <= shape.maxValueLen;
 }
 
+bool sameAnswer(const uint8_t *one, const uint8_t *other) {
+    return std::memcmp(one, other, (one[0] & kLengthBits) + 1u) == 0;
+}
+
 bool isReadAnswerOf(const uint8_t *received, const uint8_t *value, uint8_t length) {
     uint8_t valueLen = 0;
     return isReadOk(received, &valueLen) && valueLen == length &&

@@ -50,6 +50,9 @@ struct AnswerShape {
 // True when received is a refusal of shape's opcode, or a success of it
 // whose value length lies in shape's range.
 bool fitsShape(const uint8_t *received, const AnswerShape &shape);
+// True when two received packets are the same answer: the same length
+// field and the bytes it covers.
+bool sameAnswer(const uint8_t *one, const uint8_t *other);
 // True when received is a successful read answer carrying exactly the
 // length bytes of value.
 bool isReadAnswerOf(const uint8_t *received, const uint8_t *value, uint8_t length);

@@ -155,6 +155,22 @@ def test_one_shot_faults_refuse_values_out_of_range(helper_emu, arm):
         arm(helper_emu.add("Vanta"))
 
 
+@pytest.mark.parametrize("call", [
+    lambda d: d.set_adc(0, 2**40 + 7), lambda d: d.set_adc(0, -1), lambda d: d.set_adc(2**32, 1),
+    lambda d: d.set_gpio_external(1 << 32, 0), lambda d: d.set_i2c_register(0x40, 0x100, 0),
+    lambda d: d.set_i2c_register(0x40, 0, 0x10000), lambda d: d.add_i2c_target(0x140),
+    lambda d: d.set_attribute(0x10000 + 0x1300, b"\0"), lambda d: d.set_calibration(0, 0, 0, 128),
+    lambda d: d.fail_attribute(-1), lambda d: d.answer_delay(2**31),
+])
+def test_values_too_wide_for_the_control_api_are_refused(helper_emu, call):
+    dev = helper_emu.add("Vanta")
+    state = lambda: (dev.get_attribute(0x1300), dev.get_attribute(0x1203), dev.get_i2c_register(0x40, 0))  # noqa: E731
+    before = state()
+    with pytest.raises(OverflowError):
+        call(dev)
+    assert state() == before  # ctypes would have passed the low bits on
+
+
 def test_mute_delay_and_restoring_faults(helper_emu, hid):
     dev = helper_emu.add("DMM")
     handle = hid.hid_open_path(dev.path.encode())

@@ -45,7 +45,7 @@ def test_devices_lists_every_supported_device(emu):
     assert [i.label for i in found] == ["Vanta VT-1", "Vanta VT-1", f"Vanta {blank.path}", "DMM DM-1"]
     assert [i.path for i in pk.devices("DMM")] == [meter.path]
     with pytest.raises(ValueError, match="product must be one of"):
-        pk.devices("vanta")
+        pk.devices("toaster")
 
 
 @pytest.mark.parametrize("how, chosen", [
@@ -92,6 +92,61 @@ def test_one_connection_per_device(emu):
     with pytest.raises(pk.DeviceBusyError):
         pk.Dmm().open()
     swig_meter.close()
+
+
+@pytest.mark.parametrize("first_by", ["primary", "second"])
+def test_a_device_with_two_interfaces_is_one_device(emu, first_by):
+    board = emu.add("Vanta", serial="VT-1")
+    board.set_interfaces(2)
+    paths = {"primary": board.path, "second": next(r[0] for r in _core.attached_devices() if r[5] == 1)}
+    assert [i.path for i in pk.devices("Vanta")] == [board.path]
+    assert pk.discovery.device_at(paths["second"]) == pk.devices()[0]
+    with pk.Vanta(path=paths[first_by]) as first:
+        assert first.info.path == board.path
+        other = paths["second" if first_by == "primary" else "primary"]
+        with pytest.raises(pk.DeviceBusyError):
+            pk.Vanta(path=other).open()
+
+
+class Index:
+    """An integer-like object that is no int."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+WITH_NUMPY = pytest.mark.skipif(numpy is None, reason="numpy is not installed")
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda b: pk.devices("vanta")[0].product, "Vanta"),
+    (lambda b: pk.devices("BRONDEL hub"), []),
+    (lambda b: b.adc.read(Index(3)), 1600),
+    (lambda b: (b.gpio.mode(5, "output"), b.gpio.write(Index(5), 1), b.gpio.levels)[2], 1 << 5),
+    (lambda b: (b.gpio.write_levels(Index(0)), b.gpio.levels)[1], 0),
+    (lambda b: (b.gpio.mode(5, "OUTPUT"), b.gpio.mode(5))[1], pk.PinMode.OUTPUT),
+    (lambda b: pk.devices(1), TypeError),
+    (lambda b: pk.discovery.device_at(None), TypeError),
+    pytest.param(lambda b: b.adc.read(numpy.uint8(3)), 1600, marks=WITH_NUMPY),
+    pytest.param(lambda b: (b.gpio.mode(numpy.int64(5), "output"), b.gpio.write(5, numpy.True_),
+                            b.gpio.read(5))[2], True, marks=WITH_NUMPY),
+    pytest.param(lambda b: b.gpio.read(numpy.False_), TypeError, marks=WITH_NUMPY),
+    pytest.param(lambda b: b.i2c.read(0, width=numpy.float64(2)), TypeError, marks=WITH_NUMPY),
+])
+def test_integer_likes_and_names_in_any_case(board, call, expected):
+    model, _ = board
+    if expected is TypeError:
+        with pytest.raises(TypeError):
+            call(model)
+    else:
+        assert call(model) == expected
 
 
 def test_device_that_cannot_be_opened(emu):
