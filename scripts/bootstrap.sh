@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, where they are missing.
 # As root it runs apt-get; otherwise it prints the exact command and stops.
+#
+#   scripts/bootstrap.sh         what building the library and both Python
+#                                faces, running the demo and installing the
+#                                package into a virtual environment need
+#   scripts/bootstrap.sh tests   that and what the whole test suite needs
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config swig patch libhidapi-dev python3-dev
-          python3-pytest python3-hypothesis googletest libgtest-dev clang libclang-rt-14-dev
-          python3-setuptools python3-wheel python3-venv python3-pip
-          pybind11-dev python3-mypy  # the pykorvane binding; the stub checks of pykorvane and korvane
-          python3-matplotlib  # the meter log's optional PNG plot (and its test)
-          g++-mingw-w64-x86-64 wine64)  # the Windows cross-build of the C++ tests, run under Wine
+          pybind11-dev  # the pykorvane binding
+          python3-setuptools python3-wheel python3-venv python3-pip)  # pip install into a venv
+if [ "${1:-}" = tests ]; then
+  packages+=(python3-pytest python3-hypothesis googletest libgtest-dev
+             clang libclang-rt-14-dev  # the fuzz targets and the sanitizer runs
+             python3-mypy  # the stub checks of pykorvane and korvane
+             python3-matplotlib  # the meter log's optional PNG plot (and its test)
+             g++-mingw-w64-x86-64 wine64  # the Windows cross-build of the C++ tests, run under Wine
+             umockdev gir1.2-umockdev-1.0 python3-gi)  # the tests on emulated hidraw nodes
+elif [ -n "${1:-}" ]; then
+  echo "usage: $0 [tests]" >&2
+  exit 2
+fi
 
 missing=()
 for p in "${packages[@]}"; do

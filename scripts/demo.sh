@@ -13,7 +13,8 @@ build=${KORVANE_BUILD_DIR:-$root/build}
 python=/usr/bin/python3
 
 "$root/scripts/bootstrap.sh"
-KORVANE_BUILD_DIR=$build "$root/scripts/build.sh"
+# The demo needs the library and the module, not the tests (nor GoogleTest).
+KORVANE_BUILD_DIR=$build "$root/scripts/build.sh" -DKORVANE_TESTS=OFF
 
 export PYTHONPATH=$build/korvane${PYTHONPATH:+:$PYTHONPATH}
 demo=$root/examples/demo.py

@@ -6,8 +6,9 @@
 # cross-built for Windows under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/bootstrap.sh"
-"$root/scripts/build.sh"
+"$root/scripts/bootstrap.sh" tests
+# Tests on, also in a build tree the demo configured without them.
+"$root/scripts/build.sh" -DKORVANE_TESTS=ON
 (
   cd "${KORVANE_BUILD_DIR:-$root/build}"
   ctest --output-on-failure --timeout 1200

@@ -13,7 +13,7 @@ build=${KORVANE_WINDOWS_BUILD_DIR:-$root/build-windows}
 wine=$(command -v wine || true)
 [ -n "$wine" ] || wine=/usr/lib/wine/wine64
 for tool in x86_64-w64-mingw32-g++-posix "$wine"; do
-  command -v "$tool" >/dev/null || { echo "windows.sh: $tool is missing (scripts/bootstrap.sh installs it)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "windows.sh: $tool is missing (scripts/bootstrap.sh tests installs it)" >&2; exit 1; }
 done
 wineserver=$(dirname "$(readlink -f "$wine")")/wineserver
 command -v "$wineserver" >/dev/null || wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
