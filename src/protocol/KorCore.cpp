@@ -126,7 +126,10 @@ bool KorCore::close() {
     return closed;
 }
 
-bool KorCore::isConnected() { return device->isOpen(); }
+bool KorCore::isConnected() {
+    service->checkLink();
+    return device->isOpen();
+}
 
 // The text ends at its first zero byte or at the value's length, whichever
 // comes first: a shorter answer than an earlier one leaves no bytes of the

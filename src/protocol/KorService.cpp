@@ -189,6 +189,19 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
     return done;
 }
 
+// A report read here is dropped: it came while no call waited for one, and
+// the next call would drop it all the same.
+void KorService::checkLink() {
+    if (receive != Receive::Waiting || device == nullptr) {
+        return;
+    }
+    std::unique_lock<std::recursive_mutex> call(device->callMutex(), std::try_to_lock);
+    if (call.owns_lock() && device->isOpen()) {
+        korPacket stale;
+        static_cast<void>(device->read(stale.dat));
+    }
+}
+
 void KorService::dropStaleReports() {
     std::lock_guard<std::mutex> receiving(receiveMutex);
     queue.clear();

@@ -57,6 +57,11 @@ public:
     // gives up within kWaitSlice: the link is being closed.
     void beginClose() { ++closing; }
     void endClose() { --closing; }
+    // Waiting: no receive thread notices a device gone between calls, so a
+    // question about the link reads it once, without waiting; a gone device
+    // fails that read and the link says so. Skipped while a call is under
+    // way (which notices by itself).
+    void checkLink();
 #endif
 
     // The link this service talks through (null for a service made without
