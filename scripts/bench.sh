@@ -14,4 +14,9 @@ emu_lib=$build/emulator/libkorvane_emu.so
 [ -f "$emu_lib" ] || { echo "bench: $emu_lib not built" >&2; exit 1; }
 export LD_PRELOAD=$emu_lib KORVANE_EMU_LIB=$emu_lib
 export PYTHONPATH=$build/korvane:$build/pykorvane:$root/emulator/python${PYTHONPATH:+:$PYTHONPATH}
-exec /usr/bin/python3 "$root/bench/bench.py" "$@"
+/usr/bin/python3 "$root/bench/bench.py" "$@"
+# The real Linux HID path, where umockdev is installed (the test tier).
+if command -v umockdev-wrapper >/dev/null; then
+  env -u LD_PRELOAD -u KORVANE_EMU_LIB KORVANE_FIRMWARE_LIB=$build/emulator/libkorvane_firmware.so \
+    umockdev-wrapper /usr/bin/python3 "$root/bench/umockdev_bench.py"
+fi
