@@ -14,6 +14,7 @@ packages=(g++ cmake ninja-build pkg-config swig patch libhidapi-dev python3-dev
 if [ "${1:-}" = tests ]; then
   packages+=(python3-pytest python3-hypothesis googletest libgtest-dev
              clang libclang-rt-14-dev  # the fuzz targets and the sanitizer runs
+             clang-format  # the style check
              python3-mypy  # the stub checks of pykorvane and korvane
              python3-matplotlib  # the meter log's optional PNG plot (and its test)
              g++-mingw-w64-x86-64 wine64  # the Windows cross-build of the C++ tests, run under Wine

@@ -21,7 +21,9 @@ Registry &Registry::instance() {
 }
 
 int Registry::add(const std::string &model, const char *serial, const char *path) {
-    const auto text = [](const char *s) { return s ? std::optional<std::string>(s) : std::nullopt; };
+    const auto text = [](const char *s) {
+        return s ? std::optional<std::string>(s) : std::nullopt;
+    };
     std::lock_guard<std::mutex> lock(mutex_);
     const int id = int(devices_.size());
     auto device = EmuDevice::create(model, text(serial), text(path), size_t(id));

@@ -37,7 +37,10 @@ inline AttributeResult notOpen() { return AttributeResult{AttributeStatus::NotOp
 // (anything else is Malformed), which become the whole value. OverCache: a
 // value of any length is written over the cached value's leading bytes, as
 // the legacy calls that treat the attributes as their cache do.
-enum class Fill { Exact, OverCache };
+enum class Fill {
+    Exact,
+    OverCache
+};
 
 // Reads the device's value into attribute, saying how it ended; a failed
 // read keeps the attribute's value.

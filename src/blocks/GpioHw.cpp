@@ -5,7 +5,7 @@
 #include <utility>
 
 namespace {
-const uint8_t kPins = 32;      // one bit per pin in a 32-bit mask
+const uint8_t kPins = 32;  // one bit per pin in a 32-bit mask
 
 bool isPin(int pin) { return pin >= 0 && pin < kPins; }
 const uint8_t kMaskBytes = 4;  // masks travel as 4 bytes, least significant first
@@ -184,8 +184,8 @@ Outcome<PinMode> GpioHw::mode(int pin) {
         }
         masks[which] = (read.value >> pin) & 1u;
     }
-    const PinMode now = masks[ATT_GPIO_INOUT_MODE] == 0 ? OUTPUT_PIN
-                        : masks[ATT_GPIO_PULL_UP] != 0 ? INPUT_PULLUP_PIN
+    const PinMode now = masks[ATT_GPIO_INOUT_MODE] == 0  ? OUTPUT_PIN
+                        : masks[ATT_GPIO_PULL_UP] != 0   ? INPUT_PULLUP_PIN
                         : masks[ATT_GPIO_PULL_DOWN] != 0 ? INPUT_PULLDOWN_PIN
                                                          : INPUT_PIN;
     return Outcome<PinMode>{{AttributeStatus::Ok, RC_OK}, now};
@@ -197,8 +197,7 @@ AttributeResult GpioHw::applyLevel(uint8_t pin, bool high) {
     block_io::BlockCall call(serviceAnchor);
     Attribute &levels = attributes[ATT_GPIO_RW];
     static_cast<void>(block_io::readStatus(call.service(), levels, kMaskBytes, Fill::OverCache));
-    return writeMask(call.service(), levels,
-                     block_io::withBit(levels.getValueUint32(), pin, high));
+    return writeMask(call.service(), levels, block_io::withBit(levels.getValueUint32(), pin, high));
 }
 
 AttributeResult GpioHw::setLevels(uint32_t mask) {

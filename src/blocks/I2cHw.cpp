@@ -10,7 +10,8 @@ bool isRegister(int reg) { return reg >= 0 && reg <= 0xFF; }
 }  // namespace
 
 I2cHw::I2cHw(KorService *service, int base)
-    : serviceAnchor(block_io::anchorOf(service)), attributes(block_io::attributesFrom<kAttributes>(base)) {}
+    : serviceAnchor(block_io::anchorOf(service)),
+      attributes(block_io::attributesFrom<kAttributes>(base)) {}
 
 I2cHw::~I2cHw() = default;
 

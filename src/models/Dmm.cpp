@@ -84,8 +84,8 @@ Outcome<float> Dmm::currentReading() { return reading(current); }
 // Each offset is one signed byte of the 32-bit value, lowest byte first.
 Outcome<Dmm::CalibrationOffsets> Dmm::calibrationOffsets() {
     CallGuard call(link());
-    const AttributeResult done = block_io::readStatus(service.get(), calibrationValue,
-                                                      kReadingBytes, block_io::Fill::Exact);
+    const AttributeResult done =
+        block_io::readStatus(service.get(), calibrationValue, kReadingBytes, block_io::Fill::Exact);
     if (!done.ok()) {
         return Outcome<CalibrationOffsets>::failed(done);
     }

@@ -32,9 +32,10 @@ struct AnswerValue {
     // A text: the bytes up to the first zero byte or the end of the value.
     std::string text() const {
         const void *zero = std::memchr(bytes.data(), 0, length);
-        const size_t n = zero == nullptr
-                             ? length
-                             : static_cast<size_t>(static_cast<const uint8_t *>(zero) - bytes.data());
+        const size_t n =
+            zero == nullptr
+                ? length
+                : static_cast<size_t>(static_cast<const uint8_t *>(zero) - bytes.data());
         return std::string(reinterpret_cast<const char *>(bytes.data()), n);
     }
 };

@@ -86,8 +86,7 @@ Outcome<std::string> KorCore::identity(int attid) {
     CallGuard call(device.get());
     // A text of at least one byte (its terminating zero is optional), made
     // of this answer's bytes alone.
-    const Outcome<AnswerValue> got =
-        service->readValue(static_cast<uint16_t>(attid), 1, VALUE_LEN);
+    const Outcome<AnswerValue> got = service->readValue(static_cast<uint16_t>(attid), 1, VALUE_LEN);
     if (!got.ok()) {
         return Outcome<std::string>::failed(got.result);
     }

@@ -37,10 +37,10 @@ public:
 
     enum class OpenStatus {
         Opened,
-        AlreadyOpen,  // this connection is open already
-        Unavailable,  // hidapi could not open the path (no such device, no access)
-        Busy,         // another connection holds the device open
-        OtherProduct, // the device says it is another model's product: not opened
+        AlreadyOpen,   // this connection is open already
+        Unavailable,   // hidapi could not open the path (no such device, no access)
+        Busy,          // another connection holds the device open
+        OtherProduct,  // the device says it is another model's product: not opened
     };
     // openPath without the failure message, saying why it failed. Opened
     // also when identity reads fail. strict (the status API's open): the

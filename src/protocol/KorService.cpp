@@ -172,9 +172,8 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
         awaitingAnswer.store(false);
         return {AttributeStatus::Gone, 0};
     }
-    AttributeResult done = fence == FenceSet::kNone
-                               ? takeAnswer(shape, answer)
-                               : takeFencedAnswer(fence, shape, attid, answer);
+    AttributeResult done = fence == FenceSet::kNone ? takeAnswer(shape, answer)
+                                                    : takeFencedAnswer(fence, shape, attid, answer);
     awaitingAnswer.store(false);
     if (done.status == AttributeStatus::NoAnswer && !device->isOpen()) {
         return {AttributeStatus::Gone, 0};
@@ -308,8 +307,8 @@ bool KorService::readAnswer(korPacket &answer, steady_clock::time_point deadline
         if (left <= steady_clock::duration::zero() || closing.load() > 0) {
             return false;
         }
-        const auto slice = std::min(std::chrono::ceil<std::chrono::milliseconds>(left),
-                                    kor_service::kWaitSlice);
+        const auto slice =
+            std::min(std::chrono::ceil<std::chrono::milliseconds>(left), kor_service::kWaitSlice);
         const int got = device->readWaiting(answer.dat, static_cast<int>(slice.count()));
         if (got < 0) {
             return false;

@@ -26,7 +26,10 @@ public:
     // for the transaction waiting on it. Waiting: no thread; a transaction
     // waits in the link's own blocking read and takes its answer the moment
     // it arrives, and a connection costs nothing between calls.
-    enum class Receive { Polling, Waiting };
+    enum class Receive {
+        Polling,
+        Waiting
+    };
 #endif
 
     // Starts the receive thread at once. Throws std::system_error when the

@@ -56,8 +56,8 @@ bool fitsShape(const uint8_t *received, const AnswerShape &shape) {
     if (isRefusal(received, shape.opcode)) {
         return true;
     }
-    if ((received[0] & kReservedBits) != 0 || received[1] != shape.opcode ||
-        received[2] != RC_OK || (received[0] & kLengthBits) < kAnswerHeaderLen) {
+    if ((received[0] & kReservedBits) != 0 || received[1] != shape.opcode || received[2] != RC_OK ||
+        (received[0] & kLengthBits) < kAnswerHeaderLen) {
         return false;
     }
     const uint8_t valueLen = static_cast<uint8_t>((received[0] & kLengthBits) - kAnswerHeaderLen);

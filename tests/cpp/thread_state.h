@@ -80,12 +80,11 @@ inline void pauseForWait(const std::atomic<pid_t> &tid) {
 #define EXPECT_BLOCKED(tid) \
     EXPECT_TRUE(::thread_state::awaitFutexWait(tid)) << "the thread never blocked"
 #else
-#define EXPECT_BLOCKED(tid)                                                          \
-    do {                                                                             \
-        ::thread_state::pauseForWait(tid);                                           \
-        std::printf("not checked here: that the thread blocked (%s:%d)\n", __FILE__, \
-                    __LINE__);                                                       \
-        ::testing::Test::RecordProperty("blocked_unchecked", __LINE__);              \
+#define EXPECT_BLOCKED(tid)                                                                     \
+    do {                                                                                        \
+        ::thread_state::pauseForWait(tid);                                                      \
+        std::printf("not checked here: that the thread blocked (%s:%d)\n", __FILE__, __LINE__); \
+        ::testing::Test::RecordProperty("blocked_unchecked", __LINE__);                         \
     } while (false)
 #endif
 
