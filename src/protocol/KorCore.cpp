@@ -54,7 +54,7 @@ KorCore::OpenStatus KorCore::connect(const std::string &path, bool strict) {
     }
     // A failed read keeps the value of an earlier open (or the empty text).
     // After one read that got no answer, the others would only wait out the
-    // bound each (about 7 s in all) when the caller asked not to.
+    // bound each (about 5 s in all) when the caller asked not to.
     AttributeStatus named = AttributeStatus::NoAnswer;
     for (Attribute *identity :
          {&vendorName, &productName, &productRevision, &productSerial, &firmVersion}) {

@@ -166,7 +166,7 @@ def test_the_documented_run_from_a_build(tmp_path):
     # The README and the tool's page give this one way.
     for page in (SOURCE_DIR / "README.md", SOURCE_DIR / "docs" / "cli.md"):
         text = page.read_text()
-        assert "PYTHONPATH=build/pykorvane /usr/bin/python3 -m pykorvane" in text, page
+        assert "PYTHONPATH=build/pykorvane /usr/bin/python3 -P -m pykorvane" in text, page
         assert "korvane_cli" not in text, page
 
 
@@ -179,6 +179,10 @@ def test_emulated_state_kept_between_commands_with_a_state_file(tmp_path):
     assert launched("gpio", "read", "5", cwd=tmp_path, options=state).stdout == "1\n"
     # Without the file each process starts from power-up.
     assert launched("gpio", "read", "5", cwd=tmp_path).stdout == "0\n"
+    # An existing file wins over --device, and the launcher says so.
+    named = launched("list", cwd=tmp_path, options=state + ["--device", "DMM:DM-0042"])
+    assert "DM-0042" not in named.stdout and "VT-0001" in named.stdout
+    assert "its devices are used and --device/--no-devices are ignored" in named.stderr
 
 
 def test_output_piped_into_a_reader_that_stops_early(tmp_path):

@@ -57,6 +57,7 @@ def test_demo_prints_real_values(default_run):
     assert "LOW_CURRENT_OFFSET: -2" in out and "HIGH_VOLTAGE_OFFSET: 1" in out
     assert "0: 0x4127" in out and "11: 0x0" in out
     assert "port mask written 0xfffffffb" in out
+    assert "port mask read back from the hub: 0xffffffff" in out
 
 
 def test_demo_with_only_some_models(tmp_path):
