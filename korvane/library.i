@@ -21,6 +21,12 @@
 #include "GpioHw.h"
 #include "I2cHw.h"
 #include "Pin.h"
+
+/* The headers declare the library in namespace korvane, which they open
+ * only outside SWIG: SWIG reads the declarations flat, so the module's
+ * functions, type names and messages name the classes as they always have,
+ * and the wrapper's code finds them through this directive. */
+using namespace korvane;
 %}
 
 %include <stdint.i>
@@ -33,6 +39,10 @@
  * dictionary, so kordefs.h is read with `const` meaning %constant. The
  * enumeration members become ints too; the enumeration types do not. */
 %define const %constant %enddef
+/* The pin levels are kHigh and kLow in C++ (never the HIGH and LOW macros
+ * that code using the library may define); the module keeps their names. */
+%rename(HIGH) kHigh;
+%rename(LOW) kLow;
 %include "kordefs.h"
 #undef const
 

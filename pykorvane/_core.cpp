@@ -32,6 +32,8 @@
 #include "Vanta.h"
 
 namespace py = pybind11;
+// The binding names the core's classes and constants throughout.
+using namespace korvane;
 
 namespace {
 

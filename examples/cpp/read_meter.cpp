@@ -6,25 +6,25 @@
 #include <cstdio>
 #include <string>
 
-#include <korvane/Dmm.h>
+#include <korvane/korvane.h>
 
 namespace {
-const char *describe(AttributeStatus status) {
+const char *describe(korvane::AttributeStatus status) {
     switch (status) {
-    case AttributeStatus::Ok: return "ok";
-    case AttributeStatus::NotOpen: return "the meter is not open";
-    case AttributeStatus::NoAnswer: return "the meter did not answer";
-    case AttributeStatus::Refused: return "the meter refused the request";
-    case AttributeStatus::Malformed: return "the meter's answer was malformed";
-    case AttributeStatus::Gone: return "the meter is gone";
-    case AttributeStatus::BadArgument: return "bad argument";
+    case korvane::AttributeStatus::Ok: return "ok";
+    case korvane::AttributeStatus::NotOpen: return "the meter is not open";
+    case korvane::AttributeStatus::NoAnswer: return "the meter did not answer";
+    case korvane::AttributeStatus::Refused: return "the meter refused the request";
+    case korvane::AttributeStatus::Malformed: return "the meter's answer was malformed";
+    case korvane::AttributeStatus::Gone: return "the meter is gone";
+    case korvane::AttributeStatus::BadArgument: return "bad argument";
     }
     return "unknown";
 }
 }  // namespace
 
 int main(int argc, char **argv) {
-    Dmm meter;
+    korvane::Dmm meter;
     const bool failed = argc > 1 ? meter.open(std::string(argv[1])) : meter.open();
     if (failed) {
         std::fprintf(stderr, "no meter attached\n");
@@ -32,8 +32,8 @@ int main(int argc, char **argv) {
     }
     std::printf("%s %s, firmware %s\n", meter.getProductName().c_str(),
                 meter.getProductSerial().c_str(), meter.getFirmVersion().c_str());
-    const Outcome<float> voltage = meter.voltageReading();
-    const Outcome<float> current = meter.currentReading();
+    const korvane::Outcome<float> voltage = meter.voltageReading();
+    const korvane::Outcome<float> current = meter.currentReading();
     if (!voltage.ok() || !current.ok()) {
         std::fprintf(stderr, "reading failed: %s\n",
                      describe(voltage.ok() ? current.result.status : voltage.result.status));

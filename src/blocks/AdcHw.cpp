@@ -2,6 +2,8 @@
 
 #include "BlockIo.h"
 
+namespace korvane {
+
 namespace {
 const uint8_t kValueBytes = 4;
 }
@@ -30,3 +32,5 @@ Outcome<uint32_t> AdcHw::channel(int channel) {
     return done.ok() ? Outcome<uint32_t>{done, value.getValueUint32()}
                      : Outcome<uint32_t>::failed(done);
 }
+
+}  // namespace korvane

@@ -8,7 +8,15 @@
 
 #include "Attribute.h"
 #include "KorService.h"
-#include "ServiceAnchor.h"
+
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
+// What a block reaches its service through (see ServiceAnchor.h).
+class ServiceAnchor;
 
 class AdcHw {
 public:
@@ -37,5 +45,9 @@ private:
     std::shared_ptr<ServiceAnchor> serviceAnchor;
     std::array<Attribute, kChannels> channels;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -16,6 +16,8 @@
 #include "KorService.h"
 #include "ServiceAnchor.h"
 
+namespace korvane {
+
 namespace block_io {
 
 // One call of a block: the service (null when there is none any more) kept
@@ -101,5 +103,7 @@ inline std::shared_ptr<ServiceAnchor> anchorOf(KorService *service) {
 }
 
 }  // namespace block_io
+
+}  // namespace korvane
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+namespace korvane {
+
 namespace {
 const uint8_t kPins = 32;  // one bit per pin in a 32-bit mask
 
@@ -205,3 +207,5 @@ AttributeResult GpioHw::setLevels(uint32_t mask) {
     outputsWritten = mask;
     return writeMask(call.service(), attributes[ATT_GPIO_RW], mask);
 }
+
+}  // namespace korvane

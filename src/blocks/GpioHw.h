@@ -8,7 +8,15 @@
 
 #include "Attribute.h"
 #include "KorService.h"
-#include "ServiceAnchor.h"
+
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
+// What a block reaches its service through (see ServiceAnchor.h).
+class ServiceAnchor;
 
 class GpioHw {
 public:
@@ -61,5 +69,9 @@ private:
     // does not report.
     uint32_t outputsWritten = 0;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

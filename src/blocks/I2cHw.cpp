@@ -2,6 +2,8 @@
 
 #include "BlockIo.h"
 
+namespace korvane {
+
 namespace {
 const uint8_t kRegisterBytes = 2;
 const uint8_t kLastAddress = 0x7F;
@@ -149,3 +151,5 @@ AttributeResult I2cHw::settleTarget() {
     return pendingTarget < 0 ? AttributeResult{AttributeStatus::Ok, RC_OK}
                              : sendTarget(static_cast<uint8_t>(pendingTarget));
 }
+
+}  // namespace korvane

@@ -9,7 +9,15 @@
 
 #include "Attribute.h"
 #include "KorService.h"
-#include "ServiceAnchor.h"
+
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
+// What a block reaches its service through (see ServiceAnchor.h).
+class ServiceAnchor;
 
 class I2cHw {
 public:
@@ -58,5 +66,9 @@ private:
     // to set it back), or -1: register accesses send it before they start.
     int pendingTarget = -1;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

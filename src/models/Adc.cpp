@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace korvane {
+
 Adc::Adc(Vanta *board, uint8_t channel) : board(board), channel(channel) {}
 
 int Adc::value() {
@@ -14,3 +16,5 @@ int Adc::value() {
     std::memcpy(&signedValue, &raw, sizeof signedValue);
     return signedValue;
 }
+
+}  // namespace korvane

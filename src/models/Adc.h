@@ -6,6 +6,8 @@
 
 #include "Vanta.h"
 
+namespace korvane {
+
 class Adc {
 public:
     Adc(Vanta *board, uint8_t channel);
@@ -17,5 +19,7 @@ private:
     Vanta *board;
     uint8_t channel;
 };
+
+}  // namespace korvane
 
 #endif

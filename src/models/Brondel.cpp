@@ -2,6 +2,8 @@
 
 #include "BlockIo.h"
 
+namespace korvane {
+
 namespace {
 const char kProductName[] = "Brondel HUB";
 const uint32_t kFirstPort = 1;
@@ -94,3 +96,5 @@ AttributeResult Brondel::setPort(uint32_t port, bool on) {
     }
     return setPortMask(block_io::withBit(mask.value, port - 1, on));
 }
+
+}  // namespace korvane

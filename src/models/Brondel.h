@@ -9,6 +9,12 @@
 #include "GpioHw.h"
 #include "KorCore.h"
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 class Brondel : public KorCore {
 public:
     Brondel();
@@ -46,5 +52,9 @@ private:
 
     Attribute portControl;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -5,6 +5,8 @@
 
 #include "BlockIo.h"
 
+namespace korvane {
+
 namespace {
 const char kProductName[] = "DMM";
 const uint8_t kReadingBytes = 4;
@@ -128,3 +130,5 @@ Outcome<float> Dmm::reading(Attribute &attribute) {
     return done.ok() ? Outcome<float>{done, attribute.getValueFloat()}
                      : Outcome<float>::failed(done);
 }
+
+}  // namespace korvane

@@ -10,6 +10,12 @@
 #include "I2cHw.h"
 #include "KorCore.h"
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 class Dmm : public KorCore {
 public:
     Dmm();
@@ -56,5 +62,9 @@ private:
     Attribute voltage;
     Attribute current;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

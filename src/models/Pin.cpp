@@ -1,5 +1,7 @@
 #include "Pin.h"
 
+namespace korvane {
+
 namespace {
 const bool kFailed = true;
 }
@@ -23,3 +25,5 @@ bool Pin::value() { return board == nullptr ? kFailed : board->gpiohw.digitalRea
 bool Pin::on() { return value(true); }
 
 bool Pin::off() { return value(false); }
+
+}  // namespace korvane

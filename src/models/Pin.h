@@ -6,6 +6,8 @@
 
 #include "Vanta.h"
 
+namespace korvane {
+
 class Pin {
 public:
     Pin(Vanta *board, uint8_t pin);
@@ -20,5 +22,7 @@ private:
     Vanta *board;
     uint8_t pin;
 };
+
+}  // namespace korvane
 
 #endif

@@ -1,5 +1,7 @@
 #include "Vanta.h"
 
+namespace korvane {
+
 namespace {
 const char kProductName[] = "Vanta";
 }
@@ -19,3 +21,5 @@ Vanta::~Vanta() { waitForCalls(); }
 bool Vanta::open() { return openByProduct(kProductName, nullptr); }
 
 bool Vanta::open(std::string serial) { return openByProduct(kProductName, &serial); }
+
+}  // namespace korvane

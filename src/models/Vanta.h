@@ -9,6 +9,12 @@
 #include "I2cHw.h"
 #include "KorCore.h"
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 class Vanta : public KorCore {
 public:
     Vanta();
@@ -25,5 +31,9 @@ public:
     AdcHw adchw;
     I2cHw i2chw;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

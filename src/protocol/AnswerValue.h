@@ -10,6 +10,8 @@
 
 #include "kordefs.h"
 
+namespace korvane {
+
 struct AnswerValue {
     std::array<uint8_t, VALUE_LEN> bytes{};
     uint8_t length = 0;
@@ -39,5 +41,7 @@ struct AnswerValue {
         return std::string(reinterpret_cast<const char *>(bytes.data()), n);
     }
 };
+
+}  // namespace korvane
 
 #endif

@@ -6,6 +6,12 @@
 
 #include "Attvalue.h"
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 class Attribute : public Attvalue {
 public:
     Attribute(uint16_t attid, uint8_t permission, uint8_t property);
@@ -16,5 +22,9 @@ private:
     uint8_t permission;  // stored only
     uint8_t property;    // stored only
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace korvane {
+
 enum class AttributeStatus {
     Ok,           // the device answered and accepted the request
     NotOpen,      // no link to send on (never opened, or closed)
@@ -36,5 +38,7 @@ struct [[nodiscard]] Outcome {
     bool ok() const { return result.ok(); }
     static Outcome failed(AttributeResult why) { return Outcome{why, T()}; }
 };
+
+}  // namespace korvane
 
 #endif

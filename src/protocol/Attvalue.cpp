@@ -3,6 +3,8 @@
 #include <cstring>
 #include <type_traits>
 
+namespace korvane {
+
 Attvalue::Attvalue() : storage{}, length(1) {}
 
 namespace {
@@ -100,3 +102,5 @@ wchar_t *Attvalue::getValueU8str() {
     std::memset(storage + VALUE_LEN, 0, sizeof(wchar_t));
     return reinterpret_cast<wchar_t *>(storage);
 }
+
+}  // namespace korvane

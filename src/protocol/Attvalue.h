@@ -7,6 +7,12 @@
 
 #include "kordefs.h"
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 class Attvalue {
 public:
     Attvalue();
@@ -54,5 +60,9 @@ private:
     alignas(8) uint8_t storage[VALUE_LEN + sizeof(wchar_t)];
     uint8_t length;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -1,8 +1,10 @@
 #include "FenceSet.h"
 
-using packet::AnswerShape;
-
 #include <algorithm>
+
+namespace korvane {
+
+using packet::AnswerShape;
 
 void FenceSet::forget() {
     texts = {};
@@ -68,3 +70,5 @@ bool FenceSet::isOtherFence(int fence, const AnswerShape &shape, uint16_t attid,
     }
     return false;
 }
+
+}  // namespace korvane

@@ -17,6 +17,8 @@
 #include "AnswerValue.h"
 #include "PacketCodec.h"
 
+namespace korvane {
+
 class FenceSet {
 public:
     static constexpr int kNone = -1;
@@ -46,5 +48,7 @@ private:
     std::array<AnswerValue, kTexts> texts{};
     int last = kNone;
 };
+
+}  // namespace korvane
 
 #endif

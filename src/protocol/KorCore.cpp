@@ -3,7 +3,10 @@
 #include <cstring>
 
 #include "CallGuard.h"
+#include "DeviceClaim.h"
 #include "KorDeviceManager.h"
+
+namespace korvane {
 
 KorCore::KorCore() : KorCore(KorService::Receive::Polling) {}
 
@@ -145,3 +148,5 @@ std::string KorCore::getProductName() { return identityText(productName); }
 std::string KorCore::getProductRevision() { return identityText(productRevision); }
 std::string KorCore::getProductSerial() { return identityText(productSerial); }
 std::string KorCore::getFirmVersion() { return identityText(firmVersion); }
+
+}  // namespace korvane

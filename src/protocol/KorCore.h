@@ -7,9 +7,17 @@
 #include <string>
 
 #include "Attribute.h"
-#include "DeviceClaim.h"
 #include "KorDevice.h"
 #include "KorService.h"
+
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
+// The connection's exclusive hold on its device (see DeviceClaim.h).
+class DeviceClaim;
 
 class KorCore {
 public:
@@ -85,5 +93,9 @@ private:
     Attribute productSerial;
     Attribute firmVersion;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

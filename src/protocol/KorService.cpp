@@ -4,7 +4,13 @@
 #include <vector>
 
 #include "CallGuard.h"
+#include "FenceSet.h"
+#include "PacketCodec.h"
+#include "PacketQueue.h"
 #include "PollTimer.h"
+#include "ServiceAnchor.h"
+
+namespace korvane {
 
 using packet::AnswerShape;
 using std::chrono::steady_clock;
@@ -25,6 +31,12 @@ AttributeResult judge(const korPacket &answer, const AnswerShape &shape) {
 }
 }  // namespace
 
+// The parts of a service that its header does not show.
+struct KorService::Impl {
+    PacketQueue queue;
+    FenceSet fences;
+};
+
 // If the thread cannot start, std::system_error leaves the constructor and
 // the members made so far are destroyed again.
 KorService::KorService(KorDevice *device) : KorService(device, Receive::Polling) {}
@@ -35,6 +47,7 @@ KorService::KorService(KorDevice *device, Receive receive)
       stopRequested(false),
       closing(0),
       awaitingAnswer(false),
+      impl(std::make_unique<Impl>()),
       anchorPoint(std::make_shared<ServiceAnchor>(this)),
       pairedLink(0),
       fencedUntil() {
@@ -51,7 +64,7 @@ KorService::~KorService() {
     stopRequested.store(true);
     // A receive thread waiting for room in a full queue would never reach
     // its stop test; closing the queue makes that wait give up.
-    queue.close();
+    impl->queue.close();
     if (receiveThread.joinable()) {
         receiveThread.join();
     }
@@ -74,17 +87,17 @@ void KorService::receiveLoop() {
         int got = -1;
         // A full queue is read no further until a transaction empties it;
         // only this thread queues, so the push below never waits.
-        if (device != nullptr && queue.waitForRoom()) {
+        if (device != nullptr && impl->queue.waitForRoom()) {
             std::lock_guard<std::mutex> receiving(receiveMutex);
             got = device->read(received.dat);
             if (got > 0 && !packet::isNotification(received.dat)) {
-                queue.push(received);
+                impl->queue.push(received);
             }
         }
         if (got < 0 && awaitingAnswer.load()) {
             // The link closed under a waiting transaction (the device is
             // gone): no answer can come, so the wait ends now.
-            queue.interrupt();
+            impl->queue.interrupt();
         }
         deadline += kor_service::kPollInterval;
         const steady_clock::time_point now = steady_clock::now();
@@ -148,17 +161,17 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
     if (link != pairedLink) {
         pairedLink = link;
         fencedUntil = steady_clock::time_point();
-        fences.forget();
+        impl->fences.forget();
     }
     // A dropped report is not counted as the late answer: it may be a stray
     // or a second copy, with the late one still to come.
     dropStaleReports();
     const int fence =
-        steady_clock::now() < fencedUntil ? fences.pick(shape, attid) : FenceSet::kNone;
+        steady_clock::now() < fencedUntil ? impl->fences.pick(shape, attid) : FenceSet::kNone;
 
     uint8_t payload[packet::kMaxPacketLen];
     std::copy(request, request + len, payload);
-    queue.clearInterrupt();
+    impl->queue.clearInterrupt();
     awaitingAnswer.store(true);
     // The caller holds the link's call lock, so nobody closed it since the
     // test above: a refused write means hidapi's write failed, the device
@@ -183,7 +196,7 @@ AttributeResult KorService::transact(const uint8_t *request, size_t len, uint16_
         return {AttributeStatus::NotOpen, 0};  // given up for a close
     }
     if (done.ok() && shape.opcode == OP_ATT_VALUE_GET) {
-        fences.learn(attid, answer.dat);
+        impl->fences.learn(attid, answer.dat);
     }
     return done;
 }
@@ -203,7 +216,7 @@ void KorService::checkLink() {
 
 void KorService::dropStaleReports() {
     std::lock_guard<std::mutex> receiving(receiveMutex);
-    queue.clear();
+    impl->queue.clear();
     korPacket stale;
     int dropped = 0;
     while (dropped < kMostStaleReports && device->read(stale.dat) > 0) {
@@ -235,9 +248,9 @@ AttributeResult KorService::takeFencedAnswer(int fence, const AnswerShape &shape
     bool fenced = false;
     korPacket received;
     while (!fenced && awaitAnswer(received, deadline)) {
-        if (fences.isAnswerOf(fence, received.dat)) {
+        if (impl->fences.isAnswerOf(fence, received.dat)) {
             fenced = true;
-        } else if (fences.isOtherFence(fence, shape, attid, received.dat)) {
+        } else if (impl->fences.isOtherFence(fence, shape, attid, received.dat)) {
             before.clear();  // an earlier fence's: what came before it is older still
         } else {
             before.push_back(received);
@@ -289,7 +302,7 @@ bool KorService::awaitAnswer(korPacket &answer, steady_clock::time_point deadlin
         if (left <= steady_clock::duration::zero()) {
             return false;
         }
-        if (queue.pop(answer, std::chrono::ceil<std::chrono::milliseconds>(left))) {
+        if (impl->queue.pop(answer, std::chrono::ceil<std::chrono::milliseconds>(left))) {
             return true;
         }
         if (!device->isOpen()) {
@@ -318,3 +331,5 @@ bool KorService::readAnswer(korPacket &answer, steady_clock::time_point deadline
         }
     }
 }
+
+}  // namespace korvane

@@ -12,11 +12,21 @@
 #include "AnswerValue.h"
 #include "Attribute.h"
 #include "AttributeStatus.h"
-#include "FenceSet.h"
 #include "KorDevice.h"
-#include "PacketCodec.h"
-#include "PacketQueue.h"
-#include "ServiceAnchor.h"
+
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
+// The library's own parts a service works with (see ServiceAnchor.h,
+// korPacket.h and PacketCodec.h).
+class ServiceAnchor;
+struct korPacket;
+namespace packet {
+struct AnswerShape;
+}  // namespace packet
 
 class KorService {
 public:
@@ -105,7 +115,10 @@ private:
     // Set while a transaction waits for its answer: if the link goes away
     // meanwhile, the receive thread interrupts the wait.
     std::atomic<bool> awaitingAnswer;
-    PacketQueue queue;
+    // The queue between the receive thread and the transactions, and the
+    // fences of the pairing state below (see KorService.cpp).
+    struct Impl;
+    std::unique_ptr<Impl> impl;
     // Held by the receive thread from its read of a report to the queuing
     // of it, and by a transaction while it drops stale reports: so no report
     // read before the drop is queued after it.
@@ -121,7 +134,6 @@ private:
     // a report that might be the late answer does not end it early: it may
     // be a stray or a second copy, with the late answer still to come.
     std::chrono::steady_clock::time_point fencedUntil;
-    FenceSet fences;
 
     // Last member: started once everything it uses is constructed (Polling
     // only).
@@ -139,5 +151,9 @@ constexpr std::chrono::nanoseconds kPollInterval{1000000};
 // notices a close.
 constexpr std::chrono::milliseconds kWaitSlice{20};
 }  // namespace kor_service
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

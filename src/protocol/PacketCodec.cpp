@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace korvane {
+
 namespace packet {
 
 namespace {
@@ -75,3 +77,5 @@ bool isReadAnswerOf(const uint8_t *received, const uint8_t *value, uint8_t lengt
 }
 
 }  // namespace packet
+
+}  // namespace korvane

@@ -11,6 +11,8 @@
 #include "Attribute.h"
 #include "korPacket.h"
 
+namespace korvane {
+
 namespace packet {
 
 // Largest packet a report carries (65 bytes minus the report number).
@@ -58,5 +60,7 @@ bool sameAnswer(const uint8_t *one, const uint8_t *other);
 bool isReadAnswerOf(const uint8_t *received, const uint8_t *value, uint8_t length);
 
 }  // namespace packet
+
+}  // namespace korvane
 
 #endif

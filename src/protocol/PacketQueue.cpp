@@ -1,5 +1,7 @@
 #include "PacketQueue.h"
 
+namespace korvane {
+
 bool PacketQueue::push(const korPacket &packet) {
     std::unique_lock<std::mutex> lock(mutex);
     notFull.wait(lock, [this] { return closed || packets.size() < kCapacity; });
@@ -59,3 +61,5 @@ void PacketQueue::clearInterrupt() {
     std::lock_guard<std::mutex> lock(mutex);
     interrupted = false;
 }
+
+}  // namespace korvane

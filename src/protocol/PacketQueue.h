@@ -11,6 +11,8 @@
 
 #include "korPacket.h"
 
+namespace korvane {
+
 class PacketQueue {
 public:
     static constexpr size_t kCapacity = 4;
@@ -44,5 +46,7 @@ private:
     bool closed = false;
     bool interrupted = false;
 };
+
+}  // namespace korvane
 
 #endif

@@ -16,6 +16,8 @@
 #endif
 #endif
 
+namespace korvane {
+
 using std::chrono::steady_clock;
 
 #ifndef _WIN32
@@ -84,3 +86,5 @@ void PollTimer::sleepUntil(steady_clock::time_point deadline) {
 }
 
 #endif
+
+}  // namespace korvane

@@ -15,6 +15,8 @@
 
 #include <chrono>
 
+namespace korvane {
+
 class PollTimer {
 public:
     // How the timer waits.
@@ -39,5 +41,7 @@ private:
     // Windows: the waitable timer's HANDLE (null without one).
     void *timer;
 };
+
+}  // namespace korvane
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "KorService.h"
 
+namespace korvane {
+
 void ServiceAnchor::retire() {
     std::unique_lock<std::mutex> lock(mutex);
     service = nullptr;
@@ -31,3 +33,5 @@ ServiceLease::~ServiceLease() {
 }
 
 KorDevice *ServiceLease::link() const { return held == nullptr ? nullptr : held->link(); }
+
+}  // namespace korvane

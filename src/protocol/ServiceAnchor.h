@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 
+namespace korvane {
+
 class KorService;
 class KorDevice;
 
@@ -55,5 +57,7 @@ private:
     std::shared_ptr<ServiceAnchor> anchor;
     KorService *held;
 };
+
+}  // namespace korvane
 
 #endif

@@ -6,8 +6,18 @@
 
 #include "kordefs.h"
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 struct korPacket {
     uint8_t dat[BUF_LEN];
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -7,6 +7,8 @@
 
 #include "KorDevice.h"
 
+namespace korvane {
+
 class CallGuard {
 public:
     // A null link (an object made without one) has nothing to guard.
@@ -38,5 +40,7 @@ private:
     std::unique_lock<std::recursive_mutex> first;
     std::unique_lock<std::recursive_mutex> second;
 };
+
+}  // namespace korvane
 
 #endif

@@ -12,6 +12,8 @@
 
 #include "KorDevice.h"
 
+namespace korvane {
+
 namespace {
 struct Holder {
     KorDevice *link;
@@ -92,3 +94,5 @@ DeviceClaim::~DeviceClaim() {
     }
     unlockNode(lockFd);
 }
+
+}  // namespace korvane

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+namespace korvane {
+
 class KorDevice;
 
 class DeviceClaim {
@@ -33,5 +35,7 @@ private:
     // The descriptor holding the node's lock, or -1 (not a file).
     int lockFd;
 };
+
+}  // namespace korvane
 
 #endif

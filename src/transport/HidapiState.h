@@ -6,8 +6,12 @@
 
 #include <mutex>
 
+namespace korvane {
+
 namespace hidapi_state {
 std::mutex &mutex();
 }  // namespace hidapi_state
+
+}  // namespace korvane
 
 #endif

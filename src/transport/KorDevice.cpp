@@ -6,6 +6,8 @@
 
 #include "HidapiState.h"
 
+namespace korvane {
+
 namespace {
 // Links open in this process. hid_exit() releases hidapi's process-wide
 // state, which would break the links still open, so it runs only when the
@@ -167,3 +169,5 @@ void KorDevice::releaseHandle() {
         hid_exit();
     }
 }
+
+}  // namespace korvane

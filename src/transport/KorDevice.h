@@ -13,6 +13,12 @@
 struct hid_device_;
 typedef struct hid_device_ hid_device;
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 class KorDevice {
 public:
     KorDevice();
@@ -95,5 +101,9 @@ private:
     // thread never reads through a handle that is being released.
     std::mutex handleMutex;
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -4,6 +4,8 @@
 
 #include "HidapiState.h"
 
+namespace korvane {
+
 std::string convertWcharToString(wchar_t *text) {
     std::string narrow;
     if (text == nullptr) {
@@ -158,3 +160,5 @@ std::vector<AttachedDevice> listAttachedDevices() {
     hid_free_enumeration(list);
     return found;
 }
+
+}  // namespace korvane

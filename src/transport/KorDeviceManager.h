@@ -11,6 +11,12 @@
 
 struct hid_device_info;
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 // Narrows a wide string to bytes: each unit up to the first zero keeps its
 // low 8 bits; a null string gives "".
 std::string convertWcharToString(wchar_t *text);
@@ -63,5 +69,9 @@ private:
 
     hid_device_info *deviceLists[USB_VID_NUM_MAX];
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

@@ -6,6 +6,12 @@
 #ifndef KORVANE_KORDEFS_H
 #define KORVANE_KORDEFS_H
 
+// SWIG reads the declarations outside the namespace: the module korvane
+// publishes them under their flat names (see korvane/library.i).
+#ifndef SWIG
+namespace korvane {
+#endif
+
 // ---- Transport: report size and USB identifiers.
 const int BUF_LEN = 65;  // report number + 64 payload bytes
 const int MAX_STR = 255;
@@ -83,8 +89,10 @@ enum PinMode {
     INPUT_PULLDOWN_PIN = 3
 };
 
-const int HIGH = 1;
-const int LOW = 0;
+// Pin levels. Named so that they never meet the HIGH and LOW macros of
+// Arduino-style code; the module korvane publishes them as HIGH and LOW.
+const int kHigh = 1;
+const int kLow = 0;
 
 // Sub-attributes of an I2C bridge block (added to its base id).
 enum AttI2cHw {
@@ -95,5 +103,9 @@ enum AttI2cHw {
     ATT_I2C_RW_3BYTE = 4,
     ATT_I2C_RW_4BYTE = 5
 };
+
+#ifndef SWIG
+}  // namespace korvane
+#endif
 
 #endif

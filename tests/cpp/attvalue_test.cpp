@@ -7,6 +7,8 @@
 #include "Attribute.h"
 #include "KorDeviceManager.h"
 
+using namespace korvane;
+
 namespace {
 
 TEST(Attvalue, NewValueIsOneZeroByte) {

@@ -5,6 +5,8 @@
 #include "I2cHw.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 namespace {
 
 const uint16_t kDir = ATT_GPIO0_BASE + ATT_GPIO_INOUT_MODE;

@@ -19,6 +19,8 @@
 #include "Vanta.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 namespace {
 
 class ConnectionLock : public EmuTest {};

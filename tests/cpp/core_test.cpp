@@ -3,6 +3,8 @@
 #include "KorCore.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 namespace {
 
 const char kOpenFailed[] = "[ERR] Unable to open device\n";

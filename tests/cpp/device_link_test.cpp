@@ -7,6 +7,8 @@
 #include "KorDevice.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 // Counts the library's calls of hid_exit and passes them on to the emulated
 // hidapi (whose own hid_exit leaves open handles usable, so a premature call
 // would not show otherwise).

@@ -4,6 +4,8 @@
 #include "KorDeviceManager.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 namespace {
 
 using Names = std::vector<std::string>;

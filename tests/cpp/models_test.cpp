@@ -10,6 +10,8 @@
 #include "Vanta.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 namespace {
 
 const uint16_t kLevels = ATT_GPIO0_BASE + ATT_GPIO_RW;

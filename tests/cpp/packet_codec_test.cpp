@@ -5,6 +5,8 @@
 #include "KorDevice.h"
 #include "PacketCodec.h"
 
+using namespace korvane;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -7,6 +7,8 @@
 #include "PacketQueue.h"
 #include "thread_state.h"
 
+using namespace korvane;
+
 namespace {
 
 using std::chrono::milliseconds;

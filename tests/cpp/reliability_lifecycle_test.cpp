@@ -15,6 +15,8 @@
 #include "korvane_emu.h"
 #include "reliability_support.h"
 
+using namespace korvane;
+
 namespace {
 
 constexpr long kDefaultCycles = 200;

@@ -22,6 +22,8 @@
 #include "korvane_emu.h"
 #include "reliability_support.h"
 
+using namespace korvane;
+
 namespace {
 
 using reliability::Stopwatch;

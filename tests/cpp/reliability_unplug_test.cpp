@@ -14,6 +14,8 @@
 #include "korvane_emu.h"
 #include "reliability_support.h"
 
+using namespace korvane;
+
 namespace {
 
 using reliability::Stopwatch;

@@ -4,8 +4,11 @@
 #include <thread>
 
 #include "KorService.h"
+#include "PacketQueue.h"
 #include "emu_helpers.h"
 #include "hid_read_probe.h"
+
+using namespace korvane;
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include "emu_helpers.h"
 #include "hid_read_probe.h"
 
+using namespace korvane;
+
 namespace {
 
 using std::chrono::steady_clock;

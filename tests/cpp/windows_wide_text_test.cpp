@@ -14,6 +14,8 @@
 #include "KorDeviceManager.h"
 #include "emu_helpers.h"
 
+using namespace korvane;
+
 namespace {
 
 constexpr size_t kUnit = sizeof(wchar_t);

@@ -14,6 +14,8 @@
 #include "PacketCodec.h"
 #include "korPacket.h"
 
+using namespace korvane;
+
 namespace {
 
 void check(bool condition) {

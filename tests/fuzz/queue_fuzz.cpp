@@ -16,6 +16,8 @@
 #include "PacketQueue.h"
 #include "korPacket.h"
 
+using namespace korvane;
+
 namespace {
 
 using std::chrono::milliseconds;

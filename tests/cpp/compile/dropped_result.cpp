@@ -2,4 +2,4 @@
 // is dropped unread is a failure gone unnoticed.
 #include "Dmm.h"
 
-void readAndForget(Dmm &meter) { meter.voltageReading(); }
+void readAndForget(korvane::Dmm &meter) { meter.voltageReading(); }
