@@ -56,10 +56,9 @@ void noClose(hid_device *) {}
 int noString(hid_device *, wchar_t *, size_t) { return -1; }
 int noIndexed(hid_device *, int, wchar_t *, size_t) { return -1; }
 const wchar_t *noError(hid_device *) { return L"no HID backend"; }
-const HidApi kNone = {noInit,           noInit,     noEnumerate, noFree,   noOpen,   noOpenPath,
-                      noWrite,          noReadTimeout, noRead,   noSetNonblocking, noWrite,
-                      noGetReport,      noClose,    noString,    noString, noString, noIndexed,
-                      noError};
+const HidApi kNone = {noInit,  noInit,        noEnumerate, noFree,           noOpen,    noOpenPath,
+                      noWrite, noReadTimeout, noRead,      noSetNonblocking, noWrite,   noGetReport,
+                      noClose, noString,      noString,    noString,         noIndexed, noError};
 
 #ifdef KORVANE_EMU_FILE
 const char kEmuFile[] = KORVANE_EMU_FILE;
@@ -105,8 +104,9 @@ std::string ownFolder() {
 #ifdef _WIN32
     HMODULE self = nullptr;
     char name[MAX_PATH] = {};
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(&ownFolder), &self) &&
+    if (GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&ownFolder), &self) &&
         GetModuleFileNameA(self, name, sizeof name) < sizeof name) {
         file = name;
     }
@@ -128,13 +128,15 @@ std::vector<std::string> emulatorCandidates(const std::string &named) {
     if (!named.empty()) {
         return {named};
     }
-    if (const char *fromEnv = std::getenv("KORVANE_EMU_LIB"); fromEnv != nullptr && *fromEnv != '\0') {
+    if (const char *fromEnv = std::getenv("KORVANE_EMU_LIB");
+        fromEnv != nullptr && *fromEnv != '\0') {
         return {fromEnv};
     }
     const std::string here = ownFolder();
     std::vector<std::string> found;
     if (!here.empty()) {
-        found = {here + kEmuFile, here + "../emulator/" + kEmuFile, here + "pykorvane/emulator/lib/" + kEmuFile};
+        found = {here + kEmuFile, here + "../emulator/" + kEmuFile,
+                 here + "pykorvane/emulator/lib/" + kEmuFile};
     }
     found.emplace_back(kEmuFile);
     return found;
@@ -155,16 +157,20 @@ std::string loadEmulator(const std::string &named, HidApi &api) {
         const bool complete =
             library.symbol("emu_add_device") != nullptr && library.bind(api.init, "hid_init") &&
             library.bind(api.exit, "hid_exit") && library.bind(api.enumerate, "hid_enumerate") &&
-            library.bind(api.free_enumeration, "hid_free_enumeration") && library.bind(api.open, "hid_open") &&
-            library.bind(api.open_path, "hid_open_path") && library.bind(api.write, "hid_write") &&
-            library.bind(api.read_timeout, "hid_read_timeout") && library.bind(api.read, "hid_read") &&
+            library.bind(api.free_enumeration, "hid_free_enumeration") &&
+            library.bind(api.open, "hid_open") && library.bind(api.open_path, "hid_open_path") &&
+            library.bind(api.write, "hid_write") &&
+            library.bind(api.read_timeout, "hid_read_timeout") &&
+            library.bind(api.read, "hid_read") &&
             library.bind(api.set_nonblocking, "hid_set_nonblocking") &&
             library.bind(api.send_feature_report, "hid_send_feature_report") &&
-            library.bind(api.get_feature_report, "hid_get_feature_report") && library.bind(api.close, "hid_close") &&
+            library.bind(api.get_feature_report, "hid_get_feature_report") &&
+            library.bind(api.close, "hid_close") &&
             library.bind(api.get_manufacturer_string, "hid_get_manufacturer_string") &&
             library.bind(api.get_product_string, "hid_get_product_string") &&
             library.bind(api.get_serial_number_string, "hid_get_serial_number_string") &&
-            library.bind(api.get_indexed_string, "hid_get_indexed_string") && library.bind(api.error, "hid_error");
+            library.bind(api.get_indexed_string, "hid_get_indexed_string") &&
+            library.bind(api.error, "hid_error");
         if (!complete) {
             return path + " is not the emulated HID library";
         }
@@ -213,7 +219,8 @@ std::string useHidBackend(HidBackend backend, const std::string &library) {
         if (chosen.name == wanted) {
             return "";
         }
-        return std::string("too late to choose the ") + wanted + " HID backend: the " + chosen.name +
+        return std::string("too late to choose the ") + wanted + " HID backend: the " +
+               chosen.name +
                " one is in use in this process (choose before the first listing or open)";
     }
     return install(chosen, backend, library);
@@ -255,13 +262,16 @@ const HidApi &hidApi() {
 // For callers without C++ (the emulator's Python helper, through ctypes):
 // backend "system" or "emulator"; 0 when in place, else -1 with the reason
 // in message (truncated to size bytes, terminated).
-extern "C" int korvane_use_hid_backend(const char *backend, const char *library, char *message, size_t size) {
+extern "C" int korvane_use_hid_backend(const char *backend, const char *library, char *message,
+                                       size_t size) {
     std::string why;
-    if (backend == nullptr || (std::strcmp(backend, "system") != 0 && std::strcmp(backend, "emulator") != 0)) {
+    if (backend == nullptr ||
+        (std::strcmp(backend, "system") != 0 && std::strcmp(backend, "emulator") != 0)) {
         why = "the HID backend is \"system\" or \"emulator\"";
     } else {
-        why = useHidBackend(std::strcmp(backend, "system") == 0 ? HidBackend::System : HidBackend::Emulator,
-                            library == nullptr ? "" : library);
+        why = useHidBackend(
+            std::strcmp(backend, "system") == 0 ? HidBackend::System : HidBackend::Emulator,
+            library == nullptr ? "" : library);
     }
     if (message != nullptr && size > 0) {
         std::snprintf(message, size, "%s", why.c_str());

@@ -16,9 +16,12 @@ namespace {
 // Each test runs in a process of its own, so the choice starts open here.
 TEST(HidBackend, ChosenOnceBeforeFirstUseAndAMissingLibraryIsNamed) {
     EXPECT_EQ("", hidBackendInUse());
-    const std::string missing = useHidBackend(HidBackend::Emulator, "no-such-folder/no-such-library");
-    EXPECT_EQ("the emulated HID library was not found (tried no-such-folder/no-such-library; set KORVANE_EMU_LIB)",
-              missing);
+    const std::string missing =
+        useHidBackend(HidBackend::Emulator, "no-such-folder/no-such-library");
+    EXPECT_EQ(
+        "the emulated HID library was not found (tried no-such-folder/no-such-library; set "
+        "KORVANE_EMU_LIB)",
+        missing);
     EXPECT_EQ("", hidBackendInUse());
 
     ASSERT_EQ("", useHidBackend(HidBackend::Emulator, KORVANE_EMU_TEST_LIB));
@@ -29,9 +32,10 @@ TEST(HidBackend, ChosenOnceBeforeFirstUseAndAMissingLibraryIsNamed) {
 
     EXPECT_EQ("emulator", hidBackendInUse());
     EXPECT_EQ("", useHidBackend(HidBackend::Emulator));
-    EXPECT_EQ("too late to choose the system HID backend: the emulator one is in use in this process "
-              "(choose before the first listing or open)",
-              useHidBackend(HidBackend::System));
+    EXPECT_EQ(
+        "too late to choose the system HID backend: the emulator one is in use in this process "
+        "(choose before the first listing or open)",
+        useHidBackend(HidBackend::System));
 }
 
 }  // namespace
