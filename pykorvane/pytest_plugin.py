@@ -47,10 +47,11 @@ from .meter import Dmm
 __all__ = ["BenchEmulator", "SERIALS"]
 
 #: Serial numbers of the emulated devices, by product string.
-SERIALS: Dict[str, str] = {"Vanta": "VT-0001", "Brondel HUB": "BH-0001", "DMM": "DM-0001"}
+SERIALS: Dict[str, str] = {Vanta.PRODUCT: "VT-0001", Brondel.PRODUCT: "BH-0001", Dmm.PRODUCT: "DM-0001"}
 
 # The options that choose a real device, by the product they choose.
-_CHOICES = {"--korvane-vanta": "Vanta", "--korvane-hub": "Brondel HUB", "--korvane-dmm": "DMM"}
+_CHOICES = {"--korvane-vanta": Vanta.PRODUCT, "--korvane-hub": Brondel.PRODUCT,
+            "--korvane-dmm": Dmm.PRODUCT}
 
 D = TypeVar("D", bound=Device)
 
@@ -66,9 +67,9 @@ class BenchEmulator(Emulator):
         """Removes every device, then adds a Vanta, a Brondel HUB and a DMM
         (ids 0, 1, 2) with the serial numbers of :data:`SERIALS`."""
         self.reset()
-        self.vanta = self.add("Vanta", serial=SERIALS["Vanta"])
-        self.hub = self.add("Brondel HUB", serial=SERIALS["Brondel HUB"])
-        self.dmm = self.add("DMM", serial=SERIALS["DMM"])
+        self.vanta = self.add(Vanta.PRODUCT, serial=SERIALS[Vanta.PRODUCT])
+        self.hub = self.add(Brondel.PRODUCT, serial=SERIALS[Brondel.PRODUCT])
+        self.dmm = self.add(Dmm.PRODUCT, serial=SERIALS[Dmm.PRODUCT])
 
 
 def pytest_addoption(parser: pytest.Parser) -> None:

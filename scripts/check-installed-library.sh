@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for header in Dmm.h KorCore.h AttributeStatus.h; do
+for header in Dmm.h KorCore.h AttributeStatus.h Products.h KorvaneVersion.h; do
   [ -f "$work/prefix/include/korvane/$header" ] || { echo "not installed: $header" >&2; exit 1; }
 done
 
@@ -22,6 +22,23 @@ flags=$(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs korvane)
 libdir=$(PKG_CONFIG_PATH=$pc_dir pkg-config --variable=libdir korvane)
 # shellcheck disable=SC2086
 g++ -std=c++17 "$root/examples/cpp/read_meter.cpp" -o "$work/read_meter_pc" $flags -Wl,-rpath,"$libdir"
+
+# The installed version header says the version the package files declare.
+cat > "$work/version.cpp" <<'EOF'
+#include <cstdio>
+#include <korvane/KorvaneVersion.h>
+int main() {
+    std::printf("%s %d.%d.%d\n", KORVANE_VERSION_STRING, KORVANE_VERSION_MAJOR,
+                KORVANE_VERSION_MINOR, KORVANE_VERSION_PATCH);
+}
+EOF
+# shellcheck disable=SC2086
+g++ -std=c++17 "$work/version.cpp" -o "$work/version" $flags
+pc_version=$(PKG_CONFIG_PATH=$pc_dir pkg-config --modversion korvane)
+if [ "$("$work/version")" != "$pc_version $pc_version" ]; then
+  echo "KorvaneVersion.h says $("$work/version"), korvane.pc says $pc_version" >&2
+  exit 1
+fi
 
 for program in "$work/cmake-build/read_meter" "$work/read_meter_pc"; do
   out=$("$build/emulator/korvane-emu" --device DMM:DM-0042 -- "$program" DM-0042)

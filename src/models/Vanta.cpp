@@ -1,7 +1,9 @@
 #include "Vanta.h"
 
+#include "Products.h"
+
 namespace {
-const char kProductName[] = "Vanta";
+const char *const kProductName = kor_product::kVanta;
 }
 
 Vanta::Vanta() : Vanta(KorService::Receive::Polling) {}
