@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for header in Dmm.h KorCore.h AttributeStatus.h Products.h KorvaneVersion.h; do
+for header in Dmm.h KorCore.h AttributeStatus.h Products.h KorvaneVersion.h korvane_emu.h; do
   [ -f "$work/prefix/include/korvane/$header" ] || { echo "not installed: $header" >&2; exit 1; }
 done
 
@@ -40,16 +40,26 @@ if [ "$("$work/version")" != "$pc_version $pc_version" ]; then
   exit 1
 fi
 
+# Each program on an emulated meter twice: under the installed launcher, and
+# with the emulated library chosen as the backend by the environment (found
+# beside the installed library, nothing preloaded).
+expected=$'DMM DM-0042, firmware 1.0.0\nvoltage: 5.0000 V\ncurrent: 0.2500 A'
 for program in "$work/cmake-build/read_meter" "$work/read_meter_pc"; do
-  out=$("$build/emulator/korvane-emu" --device DMM:DM-0042 -- "$program" DM-0042)
-  expected=$'DMM DM-0042, firmware 1.0.0\nvoltage: 5.0000 V\ncurrent: 0.2500 A'
-  if [ "$out" != "$expected" ]; then
-    echo "unexpected output of $program:" >&2
-    echo "$out" >&2
-    exit 1
-  fi
+  for route in launcher backend; do
+    if [ $route = launcher ]; then
+      out=$(env -u KORVANE_EMU_LIB "$work/prefix/bin/korvane-emu" --device DMM:DM-0042 -- "$program" DM-0042)
+    else
+      out=$(env -u KORVANE_EMU_LIB -u LD_PRELOAD KORVANE_BACKEND=emulator KORVANE_EMU_DEVICES=DMM:DM-0042 \
+        "$program" DM-0042)
+    fi
+    if [ "$out" != "$expected" ]; then
+      echo "unexpected output of $program ($route):" >&2
+      echo "$out" >&2
+      exit 1
+    fi
+  done
   # Linked against the installed library, not the build tree's.
   libraries=$(ldd "$program")
   [[ $libraries == *"$work/prefix"* ]] || { echo "$program does not use the installed library" >&2; exit 1; }
 done
-echo "installed library: headers, CMake package and pkg-config file work"
+echo "installed library: headers, CMake package, pkg-config file and the emulator work"

@@ -7,7 +7,10 @@
 
 #include <string>
 
-enum class HidBackend { System, Emulator };
+enum class HidBackend {
+    System,
+    Emulator
+};
 
 // Chooses the backend for this process. It must come before the first
 // listing or open: from then on the backend in use stays (choosing it again
