@@ -8,6 +8,7 @@ binding _core, and the C++ core libkorvane that both link.
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -19,7 +20,20 @@ ROOT = os.path.dirname(os.path.abspath(__file__))
 # The CMake targets that build the extension modules and the emulated HID
 # library (pykorvane.emulator).
 MODULE_TARGETS = ["_korvane", "pykorvane_core", "korvane_emu"]
-VERSION = "0.1.0"
+
+
+def project_version():
+    """The version CMake's project() declares in the top-level CMakeLists.txt,
+    its one source (the library, its headers and pykorvane.__version__ take
+    it from there too)."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        found = re.search(r"^\s*project\(\s*korvane\s+VERSION\s+([0-9]+(?:\.[0-9]+)*)", cmake.read(), re.M)
+    if found is None:
+        raise RuntimeError("CMakeLists.txt declares no project(korvane VERSION ...)")
+    return found.group(1)
+
+
+VERSION = project_version()
 
 
 class CMakeExtension(Extension):
@@ -82,6 +96,7 @@ class CMakeBuild(build_ext):
 
 
 setup(
+    version=VERSION,
     ext_modules=[CMakeExtension("_korvane")],
     cmdclass={"build_ext": CMakeBuild},
     # Keeps setuptools' files apart from the developers' CMake tree in build/.

@@ -11,6 +11,30 @@
 
 %{
 #include <hidapi.h>
+
+#include "HidApi.h"
+
+/* The wrappers below call hidapi's functions by their own names; each name
+ * stands for the function of the HID backend in use (the system's hidapi or
+ * the emulated library, see HidBackend.h), as the library's own calls do. */
+#define hid_init hidApi().init
+#define hid_exit hidApi().exit
+#define hid_enumerate hidApi().enumerate
+#define hid_free_enumeration hidApi().free_enumeration
+#define hid_open hidApi().open
+#define hid_open_path hidApi().open_path
+#define hid_write hidApi().write
+#define hid_read_timeout hidApi().read_timeout
+#define hid_read hidApi().read
+#define hid_set_nonblocking hidApi().set_nonblocking
+#define hid_send_feature_report hidApi().send_feature_report
+#define hid_get_feature_report hidApi().get_feature_report
+#define hid_close hidApi().close
+#define hid_get_manufacturer_string hidApi().get_manufacturer_string
+#define hid_get_product_string hidApi().get_product_string
+#define hid_get_serial_number_string hidApi().get_serial_number_string
+#define hid_get_indexed_string hidApi().get_indexed_string
+#define hid_error hidApi().error
 %}
 
 %include "hid_records.i"

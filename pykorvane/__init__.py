@@ -65,4 +65,6 @@ __all__ = [
     "devices",
 ]
 
-__version__ = "0.1.0"
+# The project's version (CMake's project() in the top-level CMakeLists.txt),
+# as the binding was built with it.
+from ._core import __version__ as __version__  # noqa: E402

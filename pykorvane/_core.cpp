@@ -14,6 +14,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -28,6 +29,8 @@
 #include "I2cHw.h"
 #include "KorCore.h"
 #include "KorDeviceManager.h"
+#include "version.h"
+#include "Products.h"
 #include "ServiceAnchor.h"
 #include "Vanta.h"
 
@@ -145,6 +148,23 @@ PYBIND11_MODULE(_core, m) {
     m.attr("MODE_INPUT") = static_cast<int>(INPUT_PIN);
     m.attr("MODE_PULLUP") = static_cast<int>(INPUT_PULLUP_PIN);
     m.attr("MODE_PULLDOWN") = static_cast<int>(INPUT_PULLDOWN_PIN);
+
+    // Facts defined once in the core (the version in CMake), for the package:
+    // the version, the models' product strings, the identity attribute ids,
+    // and the answer wait bound with what a call that waited it out says.
+    m.attr("__version__") = KORVANE_VERSION_STRING;
+    m.attr("PRODUCT_VANTA") = kor_product::kVanta;
+    m.attr("PRODUCT_BRONDEL") = kor_product::kBrondel;
+    m.attr("PRODUCT_DMM") = kor_product::kDmm;
+    m.attr("PRODUCTS") = py::tuple(py::cast(std::vector<std::string>(std::begin(kor_product::kAll),
+                                                                     std::end(kor_product::kAll))));
+    m.attr("ATT_VENDOR_NAME") = ATT_VENDOR_NAME;
+    m.attr("ATT_PRODUCT_NAME") = ATT_PRODUCT_NAME;
+    m.attr("ATT_PRODUCT_REVISION") = ATT_PRODUCT_REVISION;
+    m.attr("ATT_PRODUCT_SERIAL") = ATT_PRODUCT_SERIAL;
+    m.attr("ATT_FIRM_VERSION") = ATT_FIRM_VERSION;
+    m.attr("ANSWER_TIMEOUT_MS") = static_cast<int>(kor_service::kAnswerTimeout.count());
+    m.attr("NO_ANSWER_REASON") = kor_service::noAnswerReason();
 
     m.def("attached_devices", &attachedDevices, Released(),
           "Every attached device of the family: (path, product, serial, manufacturer, release, interface).");

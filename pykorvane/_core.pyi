@@ -5,13 +5,24 @@
 # mypy's stubtest (ctest entry py.stubtest_pykorvane).
 from typing import List, Tuple
 
+ANSWER_TIMEOUT_MS: int
+ATT_FIRM_VERSION: int
+ATT_PRODUCT_NAME: int
+ATT_PRODUCT_REVISION: int
+ATT_PRODUCT_SERIAL: int
+ATT_VENDOR_NAME: int
 MODE_INPUT: int
 MODE_OUTPUT: int
 MODE_PULLDOWN: int
 MODE_PULLUP: int
+NO_ANSWER_REASON: str
 OPEN_BUSY: int
 OPEN_OTHER_PRODUCT: int
 OPEN_UNAVAILABLE: int
+PRODUCTS: Tuple[str, ...]
+PRODUCT_BRONDEL: str
+PRODUCT_DMM: str
+PRODUCT_VANTA: str
 STATUS_BAD_ARGUMENT: int
 STATUS_GONE: int
 STATUS_MALFORMED: int
@@ -20,6 +31,7 @@ STATUS_NO_ANSWER: int
 STATUS_OK: int
 STATUS_REFUSED: int
 STATUS_UNPAIRED: int
+__version__: str
 
 class Adc:
     def __init__(self, *args: object, **kwargs: object) -> None: ...

@@ -23,7 +23,7 @@ class Vanta(Device):
             print(board.adc.read(3))
     """
 
-    PRODUCT = "Vanta"
+    PRODUCT = _core.PRODUCT_VANTA
 
     def _new_core(self) -> _core.Vanta:
         return _core.Vanta()

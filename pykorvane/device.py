@@ -75,8 +75,9 @@ class Device:
             raise
 
     def _open_found(self: _Model, info: DeviceInfo) -> _Model:
-        """Opens the device of an enumeration record just made (the
-        command-line tool's choice), without enumerating again."""
+        """Opens the device of an enumeration record just made (found by
+        open(), or the record of DeviceInfo.open()), without enumerating
+        again."""
         status = self._core.connect(info.path)
         if status == _core.OPEN_BUSY:
             raise DeviceBusyError(f"{info.label} is held open by another "
@@ -145,24 +146,24 @@ class Device:
     @property
     def vendor(self) -> str:
         """The vendor name, read from the device."""
-        return self._identity(0, "vendor")
+        return self._identity(_core.ATT_VENDOR_NAME, "vendor")
 
     @property
     def product(self) -> str:
         """The product name, read from the device."""
-        return self._identity(1, "product")
+        return self._identity(_core.ATT_PRODUCT_NAME, "product")
 
     @property
     def revision(self) -> str:
         """The hardware revision, read from the device."""
-        return self._identity(2, "revision")
+        return self._identity(_core.ATT_PRODUCT_REVISION, "revision")
 
     @property
     def serial(self) -> str:
         """The serial number, read from the device."""
-        return self._identity(3, "serial")
+        return self._identity(_core.ATT_PRODUCT_SERIAL, "serial")
 
     @property
     def firmware(self) -> str:
         """The firmware version, read from the device."""
-        return self._identity(4, "firmware")
+        return self._identity(_core.ATT_FIRM_VERSION, "firmware")

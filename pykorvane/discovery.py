@@ -4,15 +4,19 @@ interfaces they have."""
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import List, Optional
+from typing import TYPE_CHECKING, Dict, List, Optional, Type
 
 from . import _args, _core
 from .errors import DeviceNotFoundError
 
+if TYPE_CHECKING:  # the models import this module: for the hints only
+    from .device import Device as _Device
+
 __all__ = ["DeviceInfo", "PRODUCTS", "devices", "device_at"]
 
-#: The product strings of the supported models.
-PRODUCTS = ("Vanta", "Brondel HUB", "DMM")
+#: The product strings of the supported models ("Vanta", "Brondel HUB",
+#: "DMM"), as the core defines them.
+PRODUCTS = _core.PRODUCTS
 
 
 @dataclass(frozen=True)
@@ -37,6 +41,30 @@ class DeviceInfo:
         """How messages name the device: product and serial number, or the
         path when the device has no serial number."""
         return f"{self.product} {self.serial or self.path}"
+
+    def open(self) -> _Device:
+        """Opens the device of this record and returns the opened model
+        object of its product (a :class:`~pykorvane.Vanta`,
+        :class:`~pykorvane.Brondel` or :class:`~pykorvane.Dmm`), as
+        ``Vanta(path=info.path).open()`` would, without listing the devices
+        again. Close it (or use it in a ``with`` block) when done.
+
+        Raises what opening by path raises: DeviceNotFoundError when the
+        device is no longer attached (or the path now holds another model),
+        DeviceBusyError when another connection holds it, DeviceOpenError
+        when it cannot be opened (no access to its node); ValueError when
+        ``product`` names no supported model.
+        """
+        model = _models()[_args.choice("product", self.product, PRODUCTS)]
+        return model(path=self.path)._open_found(self)
+
+
+def _models() -> Dict[str, Type[_Device]]:
+    """The model class of each product string."""
+    from .board import Vanta
+    from .hub import Brondel
+    from .meter import Dmm
+    return {model.PRODUCT: model for model in (Vanta, Brondel, Dmm)}
 
 
 def _product(product: Optional[str]) -> Optional[str]:

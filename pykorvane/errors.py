@@ -33,7 +33,7 @@ class KorvaneError(Exception):
     """Base class of every device failure pykorvane raises.
 
     ``reason`` is what went wrong without the device and operation the
-    message starts with (``"no answer within 1 s"``); for failures that
+    message starts with (``"no answer within 1 s"``, say); for failures that
     have no such parts it is the whole message.
     """
 
@@ -49,8 +49,8 @@ class NotOpenError(KorvaneError):
 
 class NoAnswerError(KorvaneError, TimeoutError):
     """The request was sent and no answer known to be its own came within
-    the 1 s wait bound (none came, or a late answer of an earlier request
-    came with it and the two could not be told apart)."""
+    the core's answer wait bound (none came, or a late answer of an earlier
+    request came with it and the two could not be told apart)."""
 
 
 class RefusedError(KorvaneError):
@@ -93,7 +93,7 @@ class DeviceOpenError(KorvaneError, OSError):
 # range raises ValueError, as the Python side's own checks do.
 _FAILURES: Dict[int, Tuple[Type[Exception], str]] = {
     _core.STATUS_NOT_OPEN: (NotOpenError, "the device is not open"),
-    _core.STATUS_NO_ANSWER: (NoAnswerError, "no answer within 1 s"),
+    _core.STATUS_NO_ANSWER: (NoAnswerError, _core.NO_ANSWER_REASON),
     _core.STATUS_REFUSED: (RefusedError, "refused by the device (return code {return_code})"),
     _core.STATUS_MALFORMED: (MalformedAnswerError, "the answer was malformed"),
     _core.STATUS_GONE: (DeviceGoneError, "the device is gone (unplugged?)"),

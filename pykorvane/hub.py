@@ -22,7 +22,7 @@ class Brondel(Device):
             hub.port_mask = 0b1011      # ports 1, 2 and 4 on, the rest off
     """
 
-    PRODUCT = "Brondel HUB"
+    PRODUCT = _core.PRODUCT_BRONDEL
 
     #: Number of ports.
     PORTS = 32

@@ -34,7 +34,7 @@ class Dmm(Device):
     it as it was).
     """
 
-    PRODUCT = "DMM"
+    PRODUCT = _core.PRODUCT_DMM
 
     #: The registers ``registers()`` reads: 0x00 to 0x11.
     REGISTERS = range(0x00, 0x12)

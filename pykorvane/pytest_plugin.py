@@ -23,19 +23,17 @@ such as ``/dev/hidraw3``); tests that use ``korvane_emulator`` are skipped.
 A test whose device is not attached is an error, so that a bench run with
 the cable out does not pass; ``--korvane-missing=skip`` skips it instead.
 
-The emulated HID library has to be in the process before pykorvane binds
-the system's hidapi, which happens when pytest loads this plugin. So when
-the selected tests need emulated devices and pytest runs without the
-library (not under ``korvane-emu``), the plugin starts pytest again, with
-the same command line, the library preloaded; it says so on the terminal.
-Run ``korvane-emu -- pytest ...`` to avoid the second start.
+The emulated devices are chosen in the same process, as the HID backend
+of the Korvane library (see :mod:`pykorvane.emulator`): a test that lists
+or opens a real device before the first emulated one is created makes the
+emulator fixture fail with the reason. Under ``korvane-emu`` the preloaded
+library serves the fixtures the same way.
 """
 from __future__ import annotations
 
 import os
-import sys
 import typing
-from typing import Dict, List, Optional, Type, TypeVar
+from typing import Dict, Type, TypeVar
 
 import pytest
 
@@ -49,13 +47,11 @@ from .meter import Dmm
 __all__ = ["BenchEmulator", "SERIALS"]
 
 #: Serial numbers of the emulated devices, by product string.
-SERIALS: Dict[str, str] = {"Vanta": "VT-0001", "Brondel HUB": "BH-0001", "DMM": "DM-0001"}
+SERIALS: Dict[str, str] = {Vanta.PRODUCT: "VT-0001", Brondel.PRODUCT: "BH-0001", Dmm.PRODUCT: "DM-0001"}
 
-_FIXTURES = ("korvane_emulator", "korvane_vanta", "korvane_hub", "korvane_dmm")
 # The options that choose a real device, by the product they choose.
-_CHOICES = {"--korvane-vanta": "Vanta", "--korvane-hub": "Brondel HUB", "--korvane-dmm": "DMM"}
-# Set in the restarted pytest, so that it never starts another.
-_RESTARTED = "KORVANE_PYTEST_RESTARTED"
+_CHOICES = {"--korvane-vanta": Vanta.PRODUCT, "--korvane-hub": Brondel.PRODUCT,
+            "--korvane-dmm": Dmm.PRODUCT}
 
 D = TypeVar("D", bound=Device)
 
@@ -71,9 +67,9 @@ class BenchEmulator(Emulator):
         """Removes every device, then adds a Vanta, a Brondel HUB and a DMM
         (ids 0, 1, 2) with the serial numbers of :data:`SERIALS`."""
         self.reset()
-        self.vanta = self.add("Vanta", serial=SERIALS["Vanta"])
-        self.hub = self.add("Brondel HUB", serial=SERIALS["Brondel HUB"])
-        self.dmm = self.add("DMM", serial=SERIALS["DMM"])
+        self.vanta = self.add(Vanta.PRODUCT, serial=SERIALS[Vanta.PRODUCT])
+        self.hub = self.add(Brondel.PRODUCT, serial=SERIALS[Brondel.PRODUCT])
+        self.dmm = self.add(Dmm.PRODUCT, serial=SERIALS[Dmm.PRODUCT])
 
 
 def pytest_addoption(parser: pytest.Parser) -> None:
@@ -95,52 +91,11 @@ def _hardware(config: pytest.Config) -> bool:
 
 
 def pytest_configure(config: pytest.Config) -> None:
-    if _hardware(config) and korvane_emu.loaded_library():
+    if _hardware(config) and (korvane_emu.loaded_library() or os.environ.get("KORVANE_BACKEND") == "emulator"):
         raise pytest.UsageError(
-            "--korvane-hardware: the emulated HID library is loaded in this process "
-            "(LD_PRELOAD, korvane-emu), so real devices cannot be reached; run pytest without it")
-
-
-def _restart_command(config: pytest.Config) -> Optional[List[str]]:
-    """The interpreter's own command line when this pytest runs from one
-    (not from pytest.main() inside another program), else None."""
-    orig_argv: Optional[List[str]] = getattr(sys, "orig_argv", None)
-    args = [str(a) for a in config.invocation_params.args]
-    if os.environ.get(_RESTARTED) or not orig_argv or sys.argv[1:] != args:
-        return None
-    return [sys.executable, *orig_argv[1:]]
-
-
-def pytest_collection_finish(session: pytest.Session) -> None:
-    """Starts pytest again with the emulated HID library preloaded when the
-    selected tests need emulated devices and the library is not loaded."""
-    config = session.config
-    if _hardware(config) or config.option.collectonly or korvane_emu.loaded_library():
-        return
-    if not any(name in _FIXTURES for item in session.items for name in getattr(item, "fixturenames", ())):
-        return
-    command = _restart_command(config)
-    try:
-        library = korvane_emu.find_library()
-    except EmuError:
-        return  # the fixtures report it
-    if command is None:
-        return
-    reporter = config.pluginmanager.get_plugin("terminalreporter")
-    note = "korvane: starting pytest again with the emulated HID library preloaded (see korvane-emu)"
-    if reporter is not None:
-        reporter.write_line(note)
-    capture = config.pluginmanager.get_plugin("capturemanager")
-    if capture is not None:
-        capture.stop_global_capturing()
-    sys.stdout.flush()
-    sys.stderr.flush()
-    env = dict(os.environ)
-    env["LD_PRELOAD"] = ":".join(p for p in (env.get("LD_PRELOAD"), library) if p)
-    env["KORVANE_EMU_LIB"] = library
-    env[_RESTARTED] = "1"
-    os.chdir(config.invocation_params.dir)
-    os.execve(command[0], command, env)
+            "--korvane-hardware: the emulated HID library serves this process "
+            "(LD_PRELOAD, korvane-emu or KORVANE_BACKEND=emulator), so real devices cannot be "
+            "reached; run pytest without it")
 
 
 @pytest.fixture

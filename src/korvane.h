@@ -15,13 +15,16 @@
 #include "Brondel.h"
 #include "Dmm.h"
 #include "GpioHw.h"
+#include "HidBackend.h"
 #include "I2cHw.h"
 #include "KorCore.h"
 #include "KorDevice.h"
 #include "KorDeviceManager.h"
 #include "KorService.h"
 #include "Pin.h"
+#include "Products.h"
 #include "Vanta.h"
 #include "kordefs.h"
+#include "version.h"
 
 #endif

@@ -15,11 +15,16 @@ the process (preloaded by korvane-emu, the one serving the hid_* calls),
 $KORVANE_EMU_LIB, the copy next to this module (in the installed package),
 then a build tree ($KORVANE_BUILD_DIR or build*/ beside the source tree).
 
-When the library is not loaded yet, the first Emulator loads it into the
-interpreter ahead of the system's hidapi, so that korvane and pykorvane
-imported afterwards talk to the emulated devices. A Korvane module imported
-before that is bound to the system's hidapi for good: the Emulator then
-refuses to start (EmuError) instead of adding devices nobody would see.
+A program run under korvane-emu has the library preloaded: every hidapi
+call in the process already reaches the emulated devices. Otherwise the
+first Emulator chooses the emulated library as the Korvane library's HID
+backend, which works at any time before the first listing or open: after
+``import pykorvane`` or ``import korvane`` it tells the loaded library
+directly; before, it sets ``KORVANE_BACKEND=emulator`` and
+``KORVANE_EMU_LIB`` for the library to read at its first listing or open
+(child processes inherit them, as they inherit korvane-emu's preload). Once
+a listing or open has used the system's hidapi, the Emulator refuses to
+start (EmuError) instead of adding devices nobody would see.
 """
 from __future__ import annotations
 
@@ -27,7 +32,6 @@ import ctypes
 import glob
 import operator
 import os
-import sys
 import typing
 from typing import Any, List, Optional, Tuple
 
@@ -48,8 +52,6 @@ class LogEntry(typing.NamedTuple):
 
 
 _LIB_NAME = "libkorvane_emu.so"
-# Extension modules whose hidapi symbols are bound when they are loaded.
-_KORVANE_MODULES = ("_korvane", "pykorvane._core")
 
 
 class EmuError(RuntimeError):
@@ -111,24 +113,54 @@ def find_library() -> str:
     raise EmuError("libkorvane_emu.so not found: preload it or set KORVANE_EMU_LIB")
 
 
+def _preloaded(lib: ctypes.CDLL) -> bool:
+    """True when the process's own hidapi symbols are the library's
+    (LD_PRELOAD, korvane-emu): every hidapi user then reaches it."""
+    try:
+        first = ctypes.cast(ctypes.CDLL(None).hid_enumerate, ctypes.c_void_p).value
+    except AttributeError:
+        return False
+    return first == ctypes.cast(lib.hid_enumerate, ctypes.c_void_p).value
+
+
+def _loaded_core() -> Optional[ctypes.CDLL]:
+    """The Korvane C++ library when a Korvane module has loaded it."""
+    try:
+        with open("/proc/self/maps") as maps:
+            for line in maps:
+                path = line.split(None, 5)[-1].strip()
+                if os.path.basename(path).startswith("libkorvane.so"):
+                    return ctypes.CDLL(path)
+    except OSError:
+        pass
+    return None
+
+
+def _choose_backend(path: str) -> None:
+    """Makes the emulated library at path the Korvane library's HID backend."""
+    core = _loaded_core()
+    if core is None:
+        # Read by the library at its first listing or open.
+        os.environ["KORVANE_BACKEND"] = "emulator"
+        os.environ["KORVANE_EMU_LIB"] = path
+        return
+    use = core.korvane_use_hid_backend
+    use.restype = ctypes.c_int
+    use.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]
+    message = ctypes.create_string_buffer(1024)
+    if use(b"emulator", os.fsencode(path), message, len(message)) != 0:
+        raise EmuError(message.value.decode("utf-8", "replace") +
+                       "; create the Emulator earlier, or run the program under korvane-emu")
+
+
 def _load(path: str) -> ctypes.CDLL:
-    """The library, loaded into the process's global scope when it is not
-    there yet, so that Korvane modules loaded later bind to it."""
-    if loaded_library():
-        return ctypes.CDLL(path)
-    bound = [name for name in _KORVANE_MODULES if name in sys.modules]
-    if bound:
-        raise EmuError(
-            f"too late to attach emulated devices: {bound[0]} was imported before the emulated HID "
-            "library was loaded and uses the system's hidapi. Create the Emulator before importing "
-            "korvane or pykorvane, or run the program under korvane-emu.")
-    lib = ctypes.CDLL(path, mode=ctypes.RTLD_GLOBAL)
-    # Something that put the system's hidapi in the global scope before us
-    # (a program linked against it) would still win every lookup.
-    first = ctypes.cast(ctypes.CDLL(None).hid_enumerate, ctypes.c_void_p).value
-    if first != ctypes.cast(lib.hid_enumerate, ctypes.c_void_p).value:
-        raise EmuError("the system's hidapi is already loaded ahead of the emulated HID library; "
-                       "run the program under korvane-emu")
+    """The library, with the Korvane library's hidapi calls going to it."""
+    try:
+        lib = ctypes.CDLL(path)
+    except OSError as error:
+        raise EmuError(f"the emulated HID library cannot be loaded from {path}: {error}") from None
+    if not _preloaded(lib):
+        _choose_backend(path)
     return lib
 
 

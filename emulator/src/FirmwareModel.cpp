@@ -2,6 +2,7 @@
 
 #include "IdentityBlock.h"
 #include "PortControlBlock.h"
+#include "Products.h"
 
 namespace emu {
 
@@ -35,17 +36,18 @@ B *FirmwareModel::add(Args &&...args) {
 
 std::unique_ptr<FirmwareModel> FirmwareModel::create(const std::string &model,
                                                      const std::string &serial) {
-    if (model != "Vanta" && model != "Brondel HUB" && model != "DMM")
+    if (model != korvane::kor_product::kVanta && model != korvane::kor_product::kBrondel &&
+        model != korvane::kor_product::kDmm)
         return nullptr;
     std::unique_ptr<FirmwareModel> fw(new FirmwareModel);
     fw->model_ = model;
     fw->add<IdentityBlock>(model, serial);
-    if (model == "Vanta") {
+    if (model == korvane::kor_product::kVanta) {
         fw->gpio_ = fw->add<GpioBlock>(kGpioBase);
         fw->adc_ = fw->add<AdcBlock>(kAdcBase);
         fw->i2c_ = fw->add<I2cBridge>(kI2cBase);
         fw->i2c_->addTarget(I2cBridge::kDefaultAddress);  // a plain register file, all zeros
-    } else if (model == "Brondel HUB") {
+    } else if (model == korvane::kor_product::kBrondel) {
         fw->add<PortControlBlock>(kPortControl);
         fw->gpio_ = fw->add<GpioBlock>(kGpioBase);
     } else {

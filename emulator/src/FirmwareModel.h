@@ -19,7 +19,7 @@ namespace emu {
 
 class FirmwareModel {
 public:
-    // Null for a model name that is not "Vanta", "Brondel HUB" or "DMM".
+    // Null for a model name that is not one of korvane::kor_product::kAll (Products.h).
     static std::unique_ptr<FirmwareModel> create(const std::string &model,
                                                  const std::string &serial);
 

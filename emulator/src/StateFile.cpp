@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "Json.h"
+#include "Products.h"
 #include "Utf8.h"
 
 #ifdef _WIN32
@@ -78,8 +79,9 @@ std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std
         serial = v->asString(f.at("serial"));
     auto device = EmuDevice::create(model, serial, path, index);
     if (!device)
-        throw json::Error(f.at("model") + ": unknown model \"" + model +
-                          "\" (Vanta, Brondel HUB or DMM)");
+        throw json::Error(f.at("model") + ": unknown model \"" + model + "\" (" +
+                          korvane::kor_product::kVanta + ", " + korvane::kor_product::kBrondel +
+                          " or " + korvane::kor_product::kDmm + ")");
     device->with([&](DeviceState &s) {
         if (const json::Value *v = f.get("usb")) {
             UsbIdentity &usb = s.usb;

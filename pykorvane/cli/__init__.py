@@ -16,8 +16,8 @@ import sys
 from typing import List, Optional, Sequence
 
 import pykorvane
-
-from pykorvane.discovery import device_at, devices
+from pykorvane import devices
+from pykorvane.discovery import device_at
 
 from . import hub, io, meter
 from .common import (

@@ -1,11 +1,12 @@
 """What the commands of the `korvane` tool share: exit statuses, argument
 types, choosing and opening a device, failure messages, JSON and numbers.
 
-Every device operation goes through pykorvane, which raises a KorvaneError
-for every failure. The commands run each operation inside ``dev.doing(...)``,
-which turns that exception into a CliError naming the device and the
-operation, followed by the exception's reason; main() prints it on standard
-error and exits with 1.
+Every device operation goes through pykorvane's public API only (a test
+holds the tool to it: no name of pykorvane that starts with "_"), which
+raises a KorvaneError for every failure. The commands run each operation
+inside ``dev.doing(...)``, which turns that exception into a CliError naming
+the device and the operation, followed by the exception's reason; main()
+prints it on standard error and exits with 1.
 """
 from __future__ import annotations
 
@@ -23,8 +24,16 @@ from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple, Type
 
 import pykorvane
-from pykorvane import DeviceBusyError, DeviceInfo, DeviceNotFoundError, DeviceOpenError, KorvaneError, RefusedError
-from pykorvane.discovery import device_at, devices
+from pykorvane import (
+    DeviceBusyError,
+    DeviceInfo,
+    DeviceNotFoundError,
+    DeviceOpenError,
+    KorvaneError,
+    RefusedError,
+    devices,
+)
+from pykorvane.discovery import device_at
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -240,14 +249,13 @@ def choose(model: Model, serial: Optional[str], path: Optional[str]) -> DeviceIn
 def opened(args: argparse.Namespace) -> Iterator[OpenDevice]:
     """Opens the selected device of the command's model (-d, else the one
     finish() recorded or the command's MODEL argument); closes it
-    afterwards. The device is opened by the record choose() found, without
-    listing the devices again."""
+    afterwards. The device is opened by the record choose() found
+    (DeviceInfo.open(), which does not list the devices again)."""
     model: Model = getattr(args, "device", None) or args.model
     info = choose(model, getattr(args, "serial", None), getattr(args, "path", None))
-    device = model.cls(path=info.path)
     name = info.label
     try:
-        device._open_found(info)
+        device = info.open()
     except DeviceBusyError:
         raise CliError(f"{name}: cannot be opened: another program holds it open")
     except DeviceOpenError:

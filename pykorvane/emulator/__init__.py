@@ -2,25 +2,21 @@
 and the DMM behind a stand-in for hidapi (``libkorvane_emu.so``, shipped in
 this folder), so that scripts and tests run without hardware.
 
-The emulated HID library has to be in the process before pykorvane's
-binding is loaded, and importing this package imports pykorvane first. So:
+The first :class:`Emulator` makes the emulated library the HID backend of
+the process, at any time before the first listing or open::
 
-- run the program under the ``korvane-emu`` command, which preloads the
-  library (``korvane-emu --state bench.json -- python3 script.py``), and
-  control the devices from it with this package's :class:`Emulator`; or
-- in a plain interpreter, create the Emulator from the top-level module
-  ``korvane_emu`` (the same code) before importing pykorvane::
+    import pykorvane
+    from pykorvane.emulator import Emulator
+    emu = Emulator()                     # the emulated devices from here on
+    emu.add("DMM", serial="DM-0001")
+    with pykorvane.Dmm() as meter:
+        print(meter.voltage)             # 5.0
 
-      from korvane_emu import Emulator
-      emu = Emulator()                     # loads the emulated HID library
-      emu.add("DMM", serial="DM-0001")
-      import pykorvane
-      with pykorvane.Dmm() as meter:
-          print(meter.voltage)             # 5.0
-
-- in pytest, use the fixtures of the plugin ``pykorvane.pytest_plugin``.
-
-An Emulator created too late raises :class:`EmuError` saying so.
+Under the ``korvane-emu`` command, which preloads the library for any
+program (``korvane-emu --state bench.json -- python3 script.py``), the
+Emulator controls the preloaded devices. In pytest, use the fixtures of the
+plugin ``pykorvane.pytest_plugin``. An Emulator created after a listing or
+open through the system's hidapi raises :class:`EmuError` saying so.
 """
 from .korvane_emu import DEVICE, HOST, EmuDevice, EmuError, Emulator, LogEntry, find_library, loaded_library
 

@@ -1,11 +1,12 @@
 #include "Brondel.h"
 
 #include "BlockIo.h"
+#include "Products.h"
 
 namespace korvane {
 
 namespace {
-const char kProductName[] = "Brondel HUB";
+const char *const kProductName = kor_product::kBrondel;
 const uint32_t kFirstPort = 1;
 const uint32_t kLastPort = 32;
 const uint8_t kMaskBytes = 4;

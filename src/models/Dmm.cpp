@@ -4,11 +4,12 @@
 #include <utility>
 
 #include "BlockIo.h"
+#include "Products.h"
 
 namespace korvane {
 
 namespace {
-const char kProductName[] = "DMM";
+const char *const kProductName = kor_product::kDmm;
 const uint8_t kReadingBytes = 4;
 const float kFailedReading = -999.9f;
 const uint8_t kLastDumpedRegister = 0x11;

@@ -1,9 +1,11 @@
 #include "Vanta.h"
 
+#include "Products.h"
+
 namespace korvane {
 
 namespace {
-const char kProductName[] = "Vanta";
+const char *const kProductName = kor_product::kVanta;
 }
 
 Vanta::Vanta() : Vanta(KorService::Receive::Polling) {}

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "AnswerValue.h"
@@ -143,6 +144,14 @@ private:
 namespace kor_service {
 // How long a transaction waits for the device's answer.
 constexpr std::chrono::milliseconds kAnswerTimeout{1000};
+// How a call that waited kAnswerTimeout out in vain says so, naming the
+// bound: "no answer within 1 s" (whole seconds), else "... within N ms".
+// The Python package's NoAnswerError gives this text as its reason.
+inline std::string noAnswerReason() {
+    const auto ms = kAnswerTimeout.count();
+    return "no answer within " +
+           (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
+}
 // How long after a wait expired its answer is still expected: until then
 // requests go out with a fence.
 constexpr std::chrono::seconds kLateAnswerHorizon{30};

@@ -4,6 +4,7 @@
 
 #include <hidapi.h>
 
+#include "HidApi.h"
 #include "HidapiState.h"
 
 namespace korvane {
@@ -48,7 +49,7 @@ bool KorDevice::open(uint16_t vendorId, uint16_t productId, wchar_t *serial) {
     std::lock_guard<std::mutex> lock(handleMutex);
     releaseHandle();
     return reportFailure(
-        adoptHandle(openCounted([&] { return hid_open(vendorId, productId, serial); })));
+        adoptHandle(openCounted([&] { return hidApi().open(vendorId, productId, serial); })));
 }
 
 bool KorDevice::open(char const *path) {
@@ -63,7 +64,7 @@ bool KorDevice::openSilently(char const *path) {
     std::lock_guard<std::recursive_mutex> call(calls);
     std::lock_guard<std::mutex> lock(handleMutex);
     releaseHandle();
-    return adoptHandle(openCounted([&] { return hid_open_path(path); }));
+    return adoptHandle(openCounted([&] { return hidApi().open_path(path); }));
 }
 
 bool KorDevice::isOpen() {
@@ -94,7 +95,7 @@ bool KorDevice::write(uint8_t *data, uint8_t length) {
     }
     uint8_t report[BUF_LEN];
     frameReport(data, length, report);
-    if (hid_write(handle, report, BUF_LEN) < 0) {
+    if (hidApi().write(handle, report, BUF_LEN) < 0) {
         // hidraw fails a write only when the device is gone (or the node
         // broken): from now on the link is not open and calls fail at once.
         gone = true;
@@ -109,7 +110,7 @@ int KorDevice::read(uint8_t *data) {
         return -1;
     }
     // Non-blocking: 0 means nothing is waiting; -1 means the device is gone.
-    const int got = hid_read(handle, data, BUF_LEN);
+    const int got = hidApi().read(handle, data, BUF_LEN);
     if (got < 0) {
         gone = true;
     }
@@ -125,7 +126,7 @@ int KorDevice::readWaiting(uint8_t *data, int milliseconds) {
         }
         reading = handle;
     }
-    const int got = hid_read_timeout(reading, data, BUF_LEN, milliseconds);
+    const int got = hidApi().read_timeout(reading, data, BUF_LEN, milliseconds);
     if (got < 0) {
         std::lock_guard<std::mutex> lock(handleMutex);
         gone = true;
@@ -152,7 +153,7 @@ bool KorDevice::adoptHandle(hid_device *opened) {
     if (handle == nullptr) {
         return true;
     }
-    hid_set_nonblocking(handle, 1);
+    hidApi().set_nonblocking(handle, 1);
     ++opens;
     return false;
 }
@@ -163,10 +164,10 @@ void KorDevice::releaseHandle() {
         return;
     }
     std::lock_guard<std::mutex> lock(hidapi_state::mutex());
-    hid_close(handle);
+    hidApi().close(handle);
     handle = nullptr;
     if (--openLinks == 0) {
-        hid_exit();
+        hidApi().exit();
     }
 }
 

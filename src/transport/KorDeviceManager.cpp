@@ -2,6 +2,7 @@
 
 #include <hidapi.h>
 
+#include "HidApi.h"
 #include "HidapiState.h"
 
 namespace korvane {
@@ -34,7 +35,7 @@ KorDeviceManager::KorDeviceManager() {
 
 KorDeviceManager::~KorDeviceManager() {
     for (hid_device_info *list : deviceLists) {
-        hid_free_enumeration(list);
+        hidApi().free_enumeration(list);
     }
 }
 
@@ -42,11 +43,11 @@ void KorDeviceManager::updateDeviceList() { replaceDeviceList(enumerateAttached(
 
 hid_device_info *KorDeviceManager::enumerateAttached() {
     std::lock_guard<std::mutex> lock(hidapi_state::mutex());
-    return hid_enumerate(USB_VID_PIC, USB_PID_PIC);
+    return hidApi().enumerate(USB_VID_PIC, USB_PID_PIC);
 }
 
 void KorDeviceManager::replaceDeviceList(hid_device_info *list) {
-    hid_free_enumeration(deviceLists[0]);
+    hidApi().free_enumeration(deviceLists[0]);
     deviceLists[0] = list;
 }
 
@@ -157,7 +158,7 @@ std::vector<AttachedDevice> listAttachedDevices() {
             wideToUtf8(record->serial_number), wideToUtf8(record->manufacturer_string),
             record->release_number, record->interface_number});
     }
-    hid_free_enumeration(list);
+    hidApi().free_enumeration(list);
     return found;
 }
 

@@ -344,11 +344,12 @@ def test_state_saved_and_loaded_through_the_helper(helper_emu, tmp_path):
     assert helper_emu.device_count() == 1
 
 
-def plain_interpreter(code):
+def plain_interpreter(code, **variables):
     """A fresh interpreter without the preloaded library (sanitizer runtimes
     kept), with the build's korvane, pykorvane and this helper on its path."""
     env = dict(os.environ, LD_PRELOAD=preload())
     env.pop("KORVANE_EMU_DEVICES", None)
+    env.update(variables)
     return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
 
 
@@ -368,17 +369,45 @@ print(swig.open("DM-3"), swig.getVoltage())
     assert result.stdout.split() == ["DM-3", "3.25", "False", "3.25"]
 
 
-@pytest.mark.parametrize("module", ["korvane", "pykorvane"])
-def test_helper_says_it_comes_too_late_after_a_korvane_module(module):
-    result = plain_interpreter(f"""
-import {module}
+TRY_EMULATOR = """
 from korvane_emu import EmuError, Emulator
 try:
-    Emulator()
+    Emulator({library})
 except EmuError as error:
     print(error)
-""")
+"""
+READ_METER = """
+import korvane, pykorvane
+from korvane_emu import Emulator
+Emulator().add("DMM", serial="DM-3").set_reading(0x8101, 3.25)
+with pykorvane.Dmm() as meter:
+    print(meter.serial, meter.voltage)
+print(korvane.hid_enumerate(0x04D8, 0xECD0).path)
+"""
+
+
+@pytest.mark.parametrize("env, code, out, err", [
+    # Created after the modules are imported, before any listing or open.
+    ({}, READ_METER, "DM-3 3.25\n/dev/emu-hidraw0\n", ""),
+    # Chosen by the environment: the module's hid_* functions go there too.
+    ({"KORVANE_BACKEND": "emulator", "KORVANE_EMU_DEVICES": "DMM:DM-7"},
+     "import korvane, pykorvane\nprint(pykorvane.devices()[0].serial, korvane.hid_enumerate(0x04D8, 0xECD0).path)",
+     "DM-7 /dev/emu-hidraw0\n", ""),
+    # After a listing through the system's hidapi it is too late.
+    ({}, "import pykorvane\npykorvane.devices()" + TRY_EMULATOR.format(library=""),
+     "too late to choose the emulator HID backend: the system one is in use", ""),
+    ({}, "import pykorvane" + TRY_EMULATOR.format(library="'/nowhere/libkorvane_emu.so'"),
+     "the emulated HID library cannot be loaded from /nowhere/libkorvane_emu.so", ""),
+    # A chosen backend that cannot be loaded reaches no device at all.
+    ({"KORVANE_BACKEND": "emulator", "KORVANE_EMU_LIB": "/nowhere/libkorvane_emu.so"},
+     "import pykorvane\nprint(pykorvane.devices())", "[]\n",
+     "korvane: the emulated HID library was not found (tried /nowhere/libkorvane_emu.so; set KORVANE_EMU_LIB);"
+     " no device can be reached\n"),
+    ({"KORVANE_BACKEND": "usb"}, "import pykorvane\nprint(pykorvane.devices())", "[]\n",
+     "korvane: KORVANE_BACKEND=usb is no HID backend (system or emulator); no device can be reached\n"),
+], ids=["emulator-after-import", "environment", "too-late", "no-library-file", "environment-no-library",
+        "environment-unknown"])
+def test_backend_chosen_at_run_time_without_preloading(env, code, out, err):
+    result = plain_interpreter(code, **env)
     assert result.returncode == 0, result.stderr
-    assert "too late" in result.stdout
-    assert "Create the Emulator before importing korvane or pykorvane, or run the program under korvane-emu" \
-        in result.stdout
+    assert out in result.stdout and result.stderr == err

@@ -79,6 +79,16 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert located.returncode == 0, located.stderr
     assert all(Path(p).resolve().is_relative_to(venv.resolve()) for p in located.stdout.split())
 
+    # One version everywhere: CMake's project() version, in the package's
+    # metadata (setup.py reads it) and in the binding (pykorvane.__version__).
+    versions = subprocess.run(
+        [str(python), "-c", "import importlib.metadata, pykorvane; "
+                            "print(importlib.metadata.version('korvane'), pykorvane.__version__)"],
+        env=env, cwd=elsewhere, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
+    declared = re.search(r"project\(korvane\s+VERSION\s+([0-9.]+)",
+                         (SOURCE_DIR / "CMakeLists.txt").read_text()).group(1)
+    assert (versions.returncode, versions.stdout.split()) == (0, [declared, declared]), versions.stderr
+
     run_env = dict(env, LD_PRELOAD=preload(os.environ["KORVANE_EMU_LIB"]),
                    KORVANE_EMU_DEVICES="Vanta:VT-0001;DMM:DM-0001")
     listed = subprocess.run([str(venv / "bin" / "korvane"), "list"], env=run_env, cwd=elsewhere,

@@ -1,6 +1,7 @@
 """pykorvane against emulated devices: finding and opening devices, argument
 checks, exact traffic, pulls, I2C scans, the hub's ports and calls from two
 threads."""
+import re
 import struct
 
 import pytest
@@ -9,7 +10,7 @@ import korvane
 import pykorvane as pk
 from pykorvane import _core
 from pykorvane.errors import check
-from device_helpers import R, W, host_reports, u32, when_requested
+from device_helpers import SOURCE_DIR, R, W, host_reports, u32, when_requested
 
 GPIO_MODE, PULL_UP, PULL_DOWN, GPIO_LEVELS = 0x1200, 0x1201, 0x1202, 0x1203
 I2C_TARGET, I2C_REG, I2C_DATA2 = 0x1400, 0x1401, 0x1403
@@ -154,6 +155,59 @@ def test_device_that_cannot_be_opened(emu):
     with pytest.raises(pk.DeviceOpenError, match="cannot be opened") as refused:
         pk.Vanta().open()
     assert isinstance(refused.value, OSError)
+
+
+def test_a_listed_device_opens_as_its_model(emu, monkeypatch):
+    board, hub, meter = (emu.add("Vanta", serial="VT-1"), emu.add("Brondel HUB", serial="BH-1"),
+                         emu.add("DMM", serial="DM-1"))
+    listings = []
+    listed = _core.attached_devices
+    monkeypatch.setattr(_core, "attached_devices", lambda: listings.append(1) or listed())
+    found = pk.devices()
+    for info, model, dev in zip(found, (pk.Vanta, pk.Brondel, pk.Dmm), (board, hub, meter)):
+        with info.open() as opened:
+            assert type(opened) is model and opened.is_open
+            assert opened.info == info and opened.serial == info.serial
+        assert not opened.is_open and dev.requests()
+    assert len(listings) == 1  # opening a record lists the devices no more
+    assert emu.open_handle_count() == 0
+
+
+def test_a_listed_device_fails_to_open_as_by_path(emu):
+    dev = emu.add("DMM", serial="DM-1")
+    info = pk.devices()[0]
+    with info.open():
+        with pytest.raises(pk.DeviceBusyError, match="held open by another connection"):
+            info.open()
+    dev.refuse_open()
+    with pytest.raises(pk.DeviceOpenError, match="cannot be opened"):
+        info.open()
+    dev.refuse_open(False)
+    dev.unplug()
+    with pytest.raises(pk.DeviceNotFoundError, match=f"no DMM attached at {dev.path}"):
+        info.open()
+    dev.replug()
+    stale = pk.DeviceInfo("Vanta", "VT-1", dev.path, "Korvane Emulated", 0x0100)
+    with pytest.raises(pk.DeviceNotFoundError, match="is not a Vanta"):
+        stale.open()
+    with pytest.raises(ValueError, match="product must be one of"):
+        pk.DeviceInfo("Toaster", "T-1", dev.path, "", 0).open()
+    assert emu.open_handle_count() == 0
+
+
+def test_the_cores_facts_are_the_packages():
+    # The version is CMake's project version, built into the binding.
+    cmake = (SOURCE_DIR / "CMakeLists.txt").read_text()
+    assert pk.__version__ == _core.__version__ == re.search(
+        r"project\(korvane\s+VERSION\s+([0-9.]+)", cmake).group(1)
+    assert _core.PRODUCTS == pk.PRODUCTS == (pk.Vanta.PRODUCT, pk.Brondel.PRODUCT, pk.Dmm.PRODUCT)
+    assert pk.PRODUCTS == ("Vanta", "Brondel HUB", "DMM")
+    # The identity ids are the C++ header's, as the proxy module publishes them.
+    for name in ("ATT_VENDOR_NAME", "ATT_PRODUCT_NAME", "ATT_PRODUCT_REVISION",
+                 "ATT_PRODUCT_SERIAL", "ATT_FIRM_VERSION"):
+        assert getattr(_core, name) == getattr(korvane, name)
+    assert _core.ANSWER_TIMEOUT_MS == 1000
+    assert _core.NO_ANSWER_REASON == "no answer within 1 s"
 
 
 def test_open_close_and_with_block(emu):
