@@ -31,8 +31,10 @@ using namespace korvane;
 
 %include <stdint.i>
 
-/* SWIG's parser does not know alignas (Attvalue's storage). */
+/* SWIG's parser does not know alignas (Attvalue's storage); the export
+ * mark of the public classes means nothing to the wrappers. */
 #define alignas(n)
+#define KORVANE_API
 
 /* Constants: SWIG would publish a C++ `const int` as a read-only variable of
  * a 'cvar' object; the module publishes each as a plain int in its
@@ -191,6 +193,7 @@ static_assert(sizeof(korPacket) == 65, "a korPacket is one 65-byte report buffer
 /* Attribute values. getValueU8str hands out the value storage (32 value
  * bytes and one zero wide character) as a wide string. */
 %ignore Attvalue::rawBytes;
+%ignore Attvalue::valueLength;
 %exception Attvalue::getValueU8str {
   $action
   korvane_hid::remember_buffer(result, VALUE_LEN + sizeof(wchar_t));

@@ -59,7 +59,8 @@ Done done(AttributeResult result) {
 
 template <typename T>
 Read<T> read(const Outcome<T> &outcome) {
-    return Read<T>{static_cast<int>(outcome.result.status), outcome.result.returnCode, outcome.value};
+    return Read<T>{static_cast<int>(outcome.result.status), outcome.result.returnCode,
+                   outcome.valueOr(T())};
 }
 
 using Record = std::tuple<std::string, std::string, std::string, std::string, int, int>;
@@ -78,7 +79,7 @@ using Offsets = std::tuple<int, int, int, int>;
 
 Read<Offsets> offsets(Dmm &meter) {
     const Outcome<Dmm::CalibrationOffsets> got = meter.calibrationOffsets();
-    const Dmm::CalibrationOffsets &o = got.value;
+    const Dmm::CalibrationOffsets o = got.valueOr(Dmm::CalibrationOffsets{});
     return Read<Offsets>{static_cast<int>(got.result.status), got.result.returnCode,
                          Offsets{o.lowCurrent, o.highCurrent, o.lowVoltage, o.highVoltage}};
 }
@@ -89,12 +90,11 @@ Read<Offsets> offsets(Dmm &meter) {
 // pybind11's strict decoding raising UnicodeDecodeError. The device is read
 // without the interpreter lock, the text converted with it.
 py::tuple identity(KorCore &core, int attid) {
-    Outcome<std::string> got;
-    {
+    const Outcome<std::string> got = [&] {
         py::gil_scoped_release released;
-        got = core.identity(attid);
-    }
-    const std::string &bytes = got.value;
+        return core.identity(attid);
+    }();
+    const std::string bytes = got.valueOr("");
     PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
                                              "surrogateescape");
     if (decoded == nullptr) {
@@ -183,7 +183,7 @@ PYBIND11_MODULE(_core, m) {
              [](GpioHw &gpio, uint8_t pin) {
                  const Outcome<PinMode> now = gpio.mode(pin);
                  return Read<int>{static_cast<int>(now.result.status), now.result.returnCode,
-                                  static_cast<int>(now.value)};
+                                  static_cast<int>(now.valueOr(OUTPUT_PIN))};
              },
              Released(), py::arg("pin"))
         .def("level", [](GpioHw &gpio, uint8_t pin) { return read(gpio.level(pin)); }, Released(),

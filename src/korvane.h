@@ -24,6 +24,7 @@
 #include "Pin.h"
 #include "Products.h"
 #include "Vanta.h"
+#include "export.h"
 #include "kordefs.h"
 #include "version.h"
 

@@ -1,44 +1,49 @@
 // Reads the first attached meter (or the one whose serial number is given)
-// with the installed Korvane library: its identity, voltage and current.
+// with the installed Korvane library: its identity, voltage, current and
+// calibration offsets. A reading that fails is reported with what happened
+// and the others are still read; the exit status is then 1.
 //
 //   cmake -S examples/cpp -B build-example -DCMAKE_PREFIX_PATH=<prefix>
-//   cmake --build build-example && build-example/read_meter [SERIAL]
+//   cmake --build build-example && korvane-emu -- build-example/read_meter [SERIAL]
 #include <cstdio>
-#include <string>
 
 #include <korvane/korvane.h>
 
-namespace {
-const char *describe(korvane::AttributeStatus status) {
-    switch (status) {
-    case korvane::AttributeStatus::Ok: return "ok";
-    case korvane::AttributeStatus::NotOpen: return "the meter is not open";
-    case korvane::AttributeStatus::NoAnswer: return "the meter did not answer";
-    case korvane::AttributeStatus::Refused: return "the meter refused the request";
-    case korvane::AttributeStatus::Malformed: return "the meter's answer was malformed";
-    case korvane::AttributeStatus::Gone: return "the meter is gone";
-    case korvane::AttributeStatus::BadArgument: return "bad argument";
-    }
-    return "unknown";
-}
-}  // namespace
+#include "report.h"
 
 int main(int argc, char **argv) {
     korvane::Dmm meter;
-    const bool failed = argc > 1 ? meter.open(std::string(argv[1])) : meter.open();
-    if (failed) {
-        std::fprintf(stderr, "no meter attached\n");
+    if (!example::openModel(meter, korvane::kor_product::kDmm, argc > 1 ? argv[1] : nullptr)) {
         return 2;
     }
     std::printf("%s %s, firmware %s\n", meter.getProductName().c_str(),
                 meter.getProductSerial().c_str(), meter.getFirmVersion().c_str());
+    bool failed = false;
+
     const korvane::Outcome<float> voltage = meter.voltageReading();
-    const korvane::Outcome<float> current = meter.currentReading();
-    if (!voltage.ok() || !current.ok()) {
-        std::fprintf(stderr, "reading failed: %s\n",
-                     describe(voltage.ok() ? current.result.status : voltage.result.status));
-        return 1;
+    if (voltage.ok()) {
+        std::printf("voltage: %.4f V\n", voltage.value());
+    } else {
+        std::printf("voltage: failed, %s\n", example::describe(voltage.result).c_str());
+        failed = true;
     }
-    std::printf("voltage: %.4f V\ncurrent: %.4f A\n", voltage.value, current.value);
-    return 0;
+    const korvane::Outcome<float> current = meter.currentReading();
+    if (current.ok()) {
+        std::printf("current: %.4f A\n", current.value());
+    } else {
+        std::printf("current: failed, %s\n", example::describe(current.result).c_str());
+        failed = true;
+    }
+    const korvane::Outcome<korvane::Dmm::CalibrationOffsets> offsets = meter.calibrationOffsets();
+    if (offsets.ok()) {
+        const korvane::Dmm::CalibrationOffsets &o = offsets.value();
+        std::printf(
+            "calibration offsets: low current %d, high current %d, low voltage %d, "
+            "high voltage %d\n",
+            o.lowCurrent, o.highCurrent, o.lowVoltage, o.highVoltage);
+    } else {
+        std::printf("calibration offsets: failed, %s\n", example::describe(offsets.result).c_str());
+        failed = true;
+    }
+    return failed ? 1 : 0;
 }

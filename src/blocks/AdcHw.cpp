@@ -16,7 +16,7 @@ AdcHw::~AdcHw() = default;
 
 uint32_t AdcHw::analogRead(uint8_t channel) {
     const Outcome<uint32_t> read = this->channel(channel);
-    return read.ok() ? read.value : 0xFFFFFFFF;
+    return read.valueOr(0xFFFFFFFF);
 }
 
 // A count is exactly four bytes: a shorter or longer answer is malformed,

@@ -8,6 +8,7 @@
 
 #include "Attribute.h"
 #include "KorService.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -18,7 +19,7 @@ namespace korvane {
 // What a block reaches its service through (see ServiceAnchor.h).
 class ServiceAnchor;
 
-class AdcHw {
+class KORVANE_API AdcHw {
 public:
     AdcHw(KorService *service, int base);
     ~AdcHw();

@@ -56,7 +56,8 @@ inline AttributeResult readStatus(KorService *service, Attribute &attribute, uin
     }
     Outcome<AnswerValue> got = service->readValue(attribute.getAttid(), width, width);
     if (got.ok()) {
-        attribute.setValue(got.value.bytes.data(), width);
+        AnswerValue value = got.value();
+        attribute.setValue(value.bytes.data(), width);
     }
     return got.result;
 }
@@ -67,7 +68,7 @@ inline Outcome<uint32_t> readUint(KorService *service, uint16_t attid, uint8_t w
         return Outcome<uint32_t>::failed(notOpen());
     }
     const Outcome<AnswerValue> got = service->readValue(attid, width, width);
-    return got.ok() ? Outcome<uint32_t>{got.result, got.value.littleEndian()}
+    return got.ok() ? Outcome<uint32_t>{got.result, got.value().littleEndian()}
                     : Outcome<uint32_t>::failed(got.result);
 }
 

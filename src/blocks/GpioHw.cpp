@@ -41,7 +41,7 @@ bool GpioHw::write(uint32_t value) { return !setLevels(value).ok(); }
 // The levels as the answer left them in the cache.
 uint32_t GpioHw::read() {
     const Outcome<uint32_t> read = readMask(ATT_GPIO_RW, false);
-    return read.ok() ? read.value : 0xFFFFFFFF;
+    return read.valueOr(0xFFFFFFFF);
 }
 
 // A failed read still lets the write go on from the cached levels.
@@ -58,7 +58,7 @@ bool GpioHw::digitalRead(uint8_t pin) {
         return true;
     }
     const Outcome<uint32_t> read = readMask(ATT_GPIO_RW, false);
-    return !read.ok() || ((read.value >> pin) & 1u) != 0;
+    return !read.ok() || ((read.value() >> pin) & 1u) != 0;
 }
 
 AttributeResult GpioHw::setMode(int pin, PinMode mode) {
@@ -133,7 +133,7 @@ Outcome<bool> GpioHw::level(int pin) {
         return Outcome<bool>::failed(block_io::badArgument());
     }
     const Outcome<uint32_t> read = levels();
-    return Outcome<bool>{read.result, read.ok() && ((read.value >> pin) & 1u) != 0};
+    return Outcome<bool>{read.result, read.ok() && ((read.value() >> pin) & 1u) != 0};
 }
 
 Outcome<uint32_t> GpioHw::levels() { return readMask(ATT_GPIO_RW, true); }
@@ -162,7 +162,7 @@ AttributeResult GpioHw::setLevel(int pin, bool high) {
     if (!inputs.ok()) {
         return inputs.result;
     }
-    if (((inputs.value >> pin) & 1u) != 0) {
+    if (((inputs.value() >> pin) & 1u) != 0) {
         return block_io::badArgument();
     }
     const Outcome<uint32_t> levels = readMask(ATT_GPIO_RW, true);
@@ -170,7 +170,7 @@ AttributeResult GpioHw::setLevel(int pin, bool high) {
         return levels.result;
     }
     return setLevels(block_io::withBit(
-        (levels.value & ~inputs.value) | (outputsWritten & inputs.value), pin, high));
+        (levels.value() & ~inputs.value()) | (outputsWritten & inputs.value()), pin, high));
 }
 
 Outcome<PinMode> GpioHw::mode(int pin) {
@@ -184,7 +184,7 @@ Outcome<PinMode> GpioHw::mode(int pin) {
         if (!read.ok()) {
             return Outcome<PinMode>::failed(read.result);
         }
-        masks[which] = (read.value >> pin) & 1u;
+        masks[which] = (read.value() >> pin) & 1u;
     }
     const PinMode now = masks[ATT_GPIO_INOUT_MODE] == 0  ? OUTPUT_PIN
                         : masks[ATT_GPIO_PULL_UP] != 0   ? INPUT_PULLUP_PIN

@@ -26,7 +26,7 @@ bool I2cHw::write2byte(uint8_t reg, uint16_t value) {
 
 uint16_t I2cHw::read2byte(uint8_t reg) {
     const Outcome<uint32_t> read = readRegister(reg, kRegisterBytes);
-    return read.ok() ? static_cast<uint16_t>(read.value) : 0;
+    return read.ok() ? static_cast<uint16_t>(read.value()) : 0;
 }
 
 AttributeResult I2cHw::setTarget(int address) {
@@ -133,7 +133,7 @@ Outcome<std::vector<uint8_t>> I2cHw::scan(int first, int last) {
     for (int address = first; address <= last && done.ok(); ++address) {
         const Outcome<bool> probed = probe(address);
         done = probed.result;
-        if (probed.ok() && probed.value) {
+        if (probed.ok() && probed.value()) {
             answered.push_back(static_cast<uint8_t>(address));
         }
     }

@@ -9,6 +9,7 @@
 
 #include "Attribute.h"
 #include "KorService.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -19,7 +20,7 @@ namespace korvane {
 // What a block reaches its service through (see ServiceAnchor.h).
 class ServiceAnchor;
 
-class I2cHw {
+class KORVANE_API I2cHw {
 public:
     I2cHw(KorService *service, int base);
     ~I2cHw();

@@ -5,10 +5,11 @@
 #include <cstdint>
 
 #include "Vanta.h"
+#include "export.h"
 
 namespace korvane {
 
-class Adc {
+class KORVANE_API Adc {
 public:
     Adc(Vanta *board, uint8_t channel);
     // The channel value as a signed number; -1 for channel 8 and above or a

@@ -1,5 +1,7 @@
 #include "Brondel.h"
 
+#include <utility>
+
 #include "BlockIo.h"
 #include "Products.h"
 
@@ -24,6 +26,23 @@ Brondel::Brondel(KorService::Receive receive)
 }
 
 Brondel::~Brondel() { waitForCalls(); }
+
+Brondel::Brondel(Brondel &&other) : Brondel(other.receiveMode()) { swapWith(other); }
+
+// The connection held before is closed with the object it is swapped into.
+Brondel &Brondel::operator=(Brondel &&other) {
+    if (this != &other) {
+        Brondel taken(std::move(other));
+        swapWith(taken);
+    }
+    return *this;
+}
+
+void Brondel::swapWith(Brondel &other) noexcept {
+    swapConnection(other);
+    std::swap(gpiohw, other.gpiohw);
+    std::swap(portControl, other.portControl);
+}
 
 bool Brondel::open() { return openHub(nullptr); }
 
@@ -95,7 +114,7 @@ AttributeResult Brondel::setPort(uint32_t port, bool on) {
     if (!mask.ok()) {
         return mask.result;
     }
-    return setPortMask(block_io::withBit(mask.value, port - 1, on));
+    return setPortMask(block_io::withBit(mask.value(), port - 1, on));
 }
 
 }  // namespace korvane

@@ -8,6 +8,7 @@
 #include "Attribute.h"
 #include "GpioHw.h"
 #include "KorCore.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -15,7 +16,7 @@
 namespace korvane {
 #endif
 
-class Brondel : public KorCore {
+class KORVANE_API Brondel : public KorCore {
 public:
     Brondel();
 #ifndef SWIG
@@ -23,6 +24,13 @@ public:
     explicit Brondel(KorService::Receive receive);
 #endif
     ~Brondel();
+#ifndef SWIG
+    // Movable, not copyable: the object moved to takes the connection, the
+    // one moved from is left closed (see KorCore::swapConnection). Pin and
+    // channel handles and pointers to the blocks stay with their object.
+    Brondel(Brondel &&other);
+    Brondel &operator=(Brondel &&other);
+#endif
     bool open();
     bool open(std::string serial);
     bool enableAllUsbPort();
@@ -45,6 +53,7 @@ public:
     GpioHw gpiohw;
 
 private:
+    void swapWith(Brondel &other) noexcept;
     bool openHub(const std::string *serial);
     bool writePortMask(uint32_t mask);
     // The port mask read into portControl: exactly 4 bytes, or over the cache.

@@ -29,6 +29,25 @@ Dmm::Dmm(KorService::Receive receive)
 
 Dmm::~Dmm() { waitForCalls(); }
 
+Dmm::Dmm(Dmm &&other) : Dmm(other.receiveMode()) { swapWith(other); }
+
+// The connection held before is closed with the object it is swapped into.
+Dmm &Dmm::operator=(Dmm &&other) {
+    if (this != &other) {
+        Dmm taken(std::move(other));
+        swapWith(taken);
+    }
+    return *this;
+}
+
+void Dmm::swapWith(Dmm &other) noexcept {
+    swapConnection(other);
+    std::swap(i2chw, other.i2chw);
+    std::swap(calibrationValue, other.calibrationValue);
+    std::swap(voltage, other.voltage);
+    std::swap(current, other.current);
+}
+
 bool Dmm::open() { return openByProduct(kProductName, nullptr); }
 
 bool Dmm::open(std::string serial) { return openByProduct(kProductName, &serial); }
@@ -41,7 +60,7 @@ std::string Dmm::getCalibrationData() {
     if (!read.ok()) {
         return "";
     }
-    const CalibrationOffsets &offsets = read.value;
+    const CalibrationOffsets &offsets = read.value();
     std::string text;
     for (const auto &line : {std::make_pair("LOW_CURRENT_OFFSET: ", offsets.lowCurrent),
                              std::make_pair("HIGH_CURRENT_OFFSET: ", offsets.highCurrent),
@@ -56,12 +75,12 @@ std::string Dmm::getCalibrationData() {
 
 float Dmm::getVoltage() {
     const Outcome<float> read = voltageReading();
-    return read.ok() ? read.value : kFailedReading;
+    return read.valueOr(kFailedReading);
 }
 
 float Dmm::getCurrent() {
     const Outcome<float> read = currentReading();
-    return read.ok() ? read.value : kFailedReading;
+    return read.valueOr(kFailedReading);
 }
 
 // The dump holds the call lock throughout: it is one consistent picture. A
@@ -114,14 +133,14 @@ Outcome<std::vector<uint16_t>> Dmm::registers() {
         if (!read.ok()) {
             return Outcome<std::vector<uint16_t>>::failed(read.result);
         }
-        values.push_back(static_cast<uint16_t>(read.value));
+        values.push_back(static_cast<uint16_t>(read.value()));
     }
     return Outcome<std::vector<uint16_t>>{AttributeResult{AttributeStatus::Ok, RC_OK}, values};
 }
 
 Outcome<uint16_t> Dmm::dieId() {
     const Outcome<uint32_t> read = i2chw.readRegister(kDieIdRegister, 2);
-    return Outcome<uint16_t>{read.result, static_cast<uint16_t>(read.value)};
+    return Outcome<uint16_t>{read.result, static_cast<uint16_t>(read.valueOr(0))};
 }
 
 Outcome<float> Dmm::reading(Attribute &attribute) {

@@ -9,6 +9,7 @@
 #include "Attribute.h"
 #include "I2cHw.h"
 #include "KorCore.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -16,7 +17,7 @@
 namespace korvane {
 #endif
 
-class Dmm : public KorCore {
+class KORVANE_API Dmm : public KorCore {
 public:
     Dmm();
 #ifndef SWIG
@@ -24,6 +25,13 @@ public:
     explicit Dmm(KorService::Receive receive);
 #endif
     ~Dmm();
+#ifndef SWIG
+    // Movable, not copyable: the object moved to takes the connection, the
+    // one moved from is left closed (see KorCore::swapConnection). Pin and
+    // channel handles and pointers to the blocks stay with their object.
+    Dmm(Dmm &&other);
+    Dmm &operator=(Dmm &&other);
+#endif
 
     I2cHw i2chw;
 
@@ -54,6 +62,7 @@ public:
 #endif
 
 private:
+    void swapWith(Dmm &other) noexcept;
     Dmm(const Dmm &) = delete;
     Dmm &operator=(const Dmm &) = delete;
     Outcome<float> reading(Attribute &attribute);

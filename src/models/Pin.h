@@ -5,10 +5,11 @@
 #include <cstdint>
 
 #include "Vanta.h"
+#include "export.h"
 
 namespace korvane {
 
-class Pin {
+class KORVANE_API Pin {
 public:
     Pin(Vanta *board, uint8_t pin);
     Pin(Vanta *board, uint8_t pin, PinMode mode);

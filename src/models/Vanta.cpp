@@ -1,5 +1,7 @@
 #include "Vanta.h"
 
+#include <utility>
+
 #include "Products.h"
 
 namespace korvane {
@@ -19,6 +21,24 @@ Vanta::Vanta(KorService::Receive receive)
 }
 
 Vanta::~Vanta() { waitForCalls(); }
+
+Vanta::Vanta(Vanta &&other) : Vanta(other.receiveMode()) { swapWith(other); }
+
+// The connection held before is closed with the object it is swapped into.
+Vanta &Vanta::operator=(Vanta &&other) {
+    if (this != &other) {
+        Vanta taken(std::move(other));
+        swapWith(taken);
+    }
+    return *this;
+}
+
+void Vanta::swapWith(Vanta &other) noexcept {
+    swapConnection(other);
+    std::swap(gpiohw, other.gpiohw);
+    std::swap(adchw, other.adchw);
+    std::swap(i2chw, other.i2chw);
+}
 
 bool Vanta::open() { return openByProduct(kProductName, nullptr); }
 

@@ -8,6 +8,7 @@
 #include "GpioHw.h"
 #include "I2cHw.h"
 #include "KorCore.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -15,7 +16,7 @@
 namespace korvane {
 #endif
 
-class Vanta : public KorCore {
+class KORVANE_API Vanta : public KorCore {
 public:
     Vanta();
 #ifndef SWIG
@@ -23,6 +24,13 @@ public:
     explicit Vanta(KorService::Receive receive);
 #endif
     ~Vanta();
+#ifndef SWIG
+    // Movable, not copyable: the object moved to takes the connection, the
+    // one moved from is left closed (see KorCore::swapConnection). Pin and
+    // channel handles and pointers to the blocks stay with their object.
+    Vanta(Vanta &&other);
+    Vanta &operator=(Vanta &&other);
+#endif
     // Opens the first attached board, or the one with this serial number.
     bool open();
     bool open(std::string serial);
@@ -30,6 +38,9 @@ public:
     GpioHw gpiohw;
     AdcHw adchw;
     I2cHw i2chw;
+
+private:
+    void swapWith(Vanta &other) noexcept;
 };
 
 #ifndef SWIG

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "Attvalue.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -12,7 +13,7 @@
 namespace korvane {
 #endif
 
-class Attribute : public Attvalue {
+class KORVANE_API Attribute : public Attvalue {
 public:
     Attribute(uint16_t attid, uint8_t permission, uint8_t property);
     uint16_t getAttid();

@@ -4,6 +4,10 @@
 #define KORVANE_ATTRIBUTESTATUS_H
 
 #include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+#include "export.h"
 
 namespace korvane {
 
@@ -28,15 +32,43 @@ struct [[nodiscard]] AttributeResult {
     bool ok() const { return status == AttributeStatus::Ok; }
 };
 
-// An operation's result and, when it is Ok, its value (otherwise the value
-// is T's default).
+// Thrown by Outcome::value() when the operation failed: reading a value that
+// was never read is a mistake in the caller, as is std::optional's value()
+// on an empty optional.
+class KORVANE_API BadOutcomeAccess : public std::logic_error {
+public:
+    explicit BadOutcomeAccess(AttributeStatus status)
+        : std::logic_error("the value of a failed operation was read"), failed(status) {}
+    // How the operation ended.
+    AttributeStatus status() const { return failed; }
+
+private:
+    AttributeStatus failed;
+};
+
+// An operation's result and, when it is Ok, its value. The value is there to
+// read only after ok(): value() throws BadOutcomeAccess otherwise, and
+// valueOr() names the fallback, so a failure is never taken for a reading.
 template <typename T>
-struct [[nodiscard]] Outcome {
+class [[nodiscard]] Outcome {
+public:
+    Outcome(AttributeResult result, T value) : result(result), stored(std::move(value)) {}
+    static Outcome failed(AttributeResult why) { return Outcome{why, T()}; }
+
     AttributeResult result;
-    T value;
 
     bool ok() const { return result.ok(); }
-    static Outcome failed(AttributeResult why) { return Outcome{why, T()}; }
+    AttributeStatus status() const { return result.status; }
+    const T &value() const {
+        if (!ok()) {
+            throw BadOutcomeAccess(result.status);
+        }
+        return stored;
+    }
+    T valueOr(T fallback) const { return ok() ? stored : std::move(fallback); }
+
+private:
+    T stored;
 };
 
 }  // namespace korvane

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cwchar>
 
+#include "export.h"
 #include "kordefs.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
@@ -13,7 +14,7 @@
 namespace korvane {
 #endif
 
-class Attvalue {
+class KORVANE_API Attvalue {
 public:
     Attvalue();
     // Setters: false when stored, true when refused (nothing changed).
@@ -47,6 +48,7 @@ public:
     // Read-only view of the value bytes for packet encoding (not published
     // to Python).
     const uint8_t *rawBytes() const { return storage; }
+    uint8_t valueLength() const { return length; }
 
 private:
     template <typename T>

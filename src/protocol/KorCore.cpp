@@ -1,6 +1,7 @@
 #include "KorCore.h"
 
 #include <cstring>
+#include <utility>
 
 #include "CallGuard.h"
 #include "DeviceClaim.h"
@@ -17,7 +18,20 @@ KorCore::KorCore(KorService::Receive receive)
       productName(ATT_PRODUCT_NAME, 0, 0),
       productRevision(ATT_PRODUCT_REVISION, 0, 0),
       productSerial(ATT_PRODUCT_SERIAL, 0, 0),
-      firmVersion(ATT_FIRM_VERSION, 0, 0) {}
+      firmVersion(ATT_FIRM_VERSION, 0, 0),
+      receive(receive) {}
+
+void KorCore::swapConnection(KorCore &other) noexcept {
+    std::swap(device, other.device);
+    std::swap(claim, other.claim);
+    std::swap(service, other.service);
+    std::swap(vendorName, other.vendorName);
+    std::swap(productName, other.productName);
+    std::swap(productRevision, other.productRevision);
+    std::swap(productSerial, other.productSerial);
+    std::swap(firmVersion, other.firmVersion);
+    std::swap(receive, other.receive);
+}
 
 KorCore::~KorCore() { waitForCalls(); }
 
@@ -93,7 +107,7 @@ Outcome<std::string> KorCore::identity(int attid) {
     if (!got.ok()) {
         return Outcome<std::string>::failed(got.result);
     }
-    AnswerValue value = got.value;
+    AnswerValue value = got.value();
     text->setValue(value.bytes.data(), value.length);
     return Outcome<std::string>{got.result, value.text()};
 }
@@ -128,7 +142,7 @@ bool KorCore::close() {
     return closed;
 }
 
-bool KorCore::isConnected() {
+bool KorCore::isConnected() const {
     service->checkLink();
     return device->isOpen();
 }
@@ -138,15 +152,15 @@ bool KorCore::isConnected() {
 // earlier text behind it, and a text of 32 bytes without a zero comes back
 // whole. The call lock keeps an open in another thread from rewriting the
 // text while it is copied.
-std::string KorCore::identityText(Attribute &text) {
+std::string KorCore::identityText(const Attribute &text) const {
     CallGuard call(device.get());
-    const char *bytes = text.getValueStr();
-    return std::string(bytes, strnlen(bytes, text.getValueLength()));
+    const char *bytes = reinterpret_cast<const char *>(text.rawBytes());
+    return std::string(bytes, strnlen(bytes, text.valueLength()));
 }
-std::string KorCore::getVendorName() { return identityText(vendorName); }
-std::string KorCore::getProductName() { return identityText(productName); }
-std::string KorCore::getProductRevision() { return identityText(productRevision); }
-std::string KorCore::getProductSerial() { return identityText(productSerial); }
-std::string KorCore::getFirmVersion() { return identityText(firmVersion); }
+std::string KorCore::getVendorName() const { return identityText(vendorName); }
+std::string KorCore::getProductName() const { return identityText(productName); }
+std::string KorCore::getProductRevision() const { return identityText(productRevision); }
+std::string KorCore::getProductSerial() const { return identityText(productSerial); }
+std::string KorCore::getFirmVersion() const { return identityText(firmVersion); }
 
 }  // namespace korvane

@@ -9,6 +9,7 @@
 #include "Attribute.h"
 #include "KorDevice.h"
 #include "KorService.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -19,7 +20,7 @@ namespace korvane {
 // The connection's exclusive hold on its device (see DeviceClaim.h).
 class DeviceClaim;
 
-class KorCore {
+class KORVANE_API KorCore {
 public:
     KorCore();
 #ifndef SWIG
@@ -27,21 +28,22 @@ public:
     // KorService::Receive); KorCore() polls.
     explicit KorCore(KorService::Receive receive);
 #endif
-    ~KorCore();
+    // Virtual: a model deleted through a KorCore pointer is torn down whole.
+    virtual ~KorCore();
     // Refused (true, with the open failure message) when another connection
     // of this process holds the device open.
     bool openPath(char const *path);
     bool close();
-    bool isConnected();
-    std::string getVendorName();
-    std::string getProductName();
-    std::string getProductRevision();
-    std::string getProductSerial();
-    std::string getFirmVersion();
+    bool isConnected() const;
+    std::string getVendorName() const;
+    std::string getProductName() const;
+    std::string getProductRevision() const;
+    std::string getProductSerial() const;
+    std::string getFirmVersion() const;
 
 #ifndef SWIG
     // The connection's link; its call lock guards calls on the connection.
-    KorDevice *link() { return device.get(); }
+    KorDevice *link() const { return device.get(); }
 
     enum class OpenStatus {
         Opened,
@@ -73,6 +75,15 @@ protected:
     // Waits until a call on this connection that another thread is making
     // has ended; the destructors call it before anything is torn down.
     void waitForCalls();
+#ifndef SWIG
+    // A model's move starts from a new, closed connection of the same kind
+    // and swaps it with the one moved from (swapConnection, then the model's
+    // own members): the object moved to holds the connection, the one moved
+    // from is left closed, as newly made. Moving an object that another
+    // thread is calling on is a race, as for any object.
+    KorService::Receive receiveMode() const { return receive; }
+    void swapConnection(KorCore &other) noexcept;
+#endif
 
     // Declared in this order so that the service (whose thread reads
     // through the link) goes first, then the claim (whose registry entry
@@ -84,8 +95,10 @@ protected:
 private:
     KorCore(const KorCore &) = delete;
     KorCore &operator=(const KorCore &) = delete;
-    std::string identityText(Attribute &text);
+    std::string identityText(const Attribute &text) const;
     Attribute *identityAttribute(int attid);
+
+    KorService::Receive receive;
 
     Attribute vendorName;
     Attribute productName;

@@ -125,7 +125,7 @@ AttributeResult KorService::write(const Attribute &attribute) {
 AttributeResult KorService::read(Attribute &attribute) {
     const Outcome<AnswerValue> got = readValue(attribute.getAttid(), 0, VALUE_LEN);
     if (got.ok()) {
-        AnswerValue value = got.value;
+        AnswerValue value = got.value();
         attribute.setValue(value.bytes.data(), value.length);
     }
     return got.result;

@@ -14,6 +14,7 @@
 #include "Attribute.h"
 #include "AttributeStatus.h"
 #include "KorDevice.h"
+#include "export.h"
 
 // SWIG reads the declarations outside the namespace: the module korvane
 // publishes them under their flat names (see korvane/library.i).
@@ -29,7 +30,7 @@ namespace packet {
 struct AnswerShape;
 }  // namespace packet
 
-class KorService {
+class KORVANE_API KorService {
 public:
 #ifndef SWIG
     // How the device's answers are taken in. Polling: a receive thread

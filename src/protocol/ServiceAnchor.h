@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 
+#include "export.h"
+
 namespace korvane {
 
 class KorService;
@@ -38,7 +40,9 @@ private:
     unsigned leases = 0;  // guarded by mutex
 };
 
-class ServiceLease {
+// Exported, though its header is the library's own: the Python module's
+// block members take leases.
+class KORVANE_API ServiceLease {
 public:
     // An empty lease for a null anchor or a retired service.
     explicit ServiceLease(const std::shared_ptr<ServiceAnchor> &anchor);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cwchar>
 
+#include "export.h"
+
 struct hid_device_;
 typedef struct hid_device_ hid_device;
 struct hid_device_info;
@@ -34,7 +36,9 @@ struct HidApi {
 };
 
 // The backend in use, chosen on the first call when nothing chose it before.
-const HidApi &hidApi();
+// Exported, though its header is the library's own: the Python module's
+// hid_* functions call through it.
+KORVANE_API const HidApi &hidApi();
 
 }  // namespace korvane
 

@@ -266,8 +266,8 @@ const HidApi &hidApi() {
 // For callers without C++ (the emulator's Python helper, through ctypes):
 // backend "system" or "emulator"; 0 when in place, else -1 with the reason
 // in message (truncated to size bytes, terminated).
-extern "C" int korvane_use_hid_backend(const char *backend, const char *library, char *message,
-                                       size_t size) {
+extern "C" KORVANE_API int korvane_use_hid_backend(const char *backend, const char *library,
+                                                   char *message, size_t size) {
     std::string why;
     if (backend == nullptr ||
         (std::strcmp(backend, "system") != 0 && std::strcmp(backend, "emulator") != 0)) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "export.h"
+
 namespace korvane {
 
 enum class HidBackend {
@@ -22,11 +24,12 @@ enum class HidBackend {
 // KORVANE_EMU_LIB, then the library beside this one, then the loader's
 // search path. Returns an empty string when the backend is in place, else
 // why not (the choice is then left open).
-[[nodiscard]] std::string useHidBackend(HidBackend backend, const std::string &library = "");
+[[nodiscard]] KORVANE_API std::string useHidBackend(HidBackend backend,
+                                                    const std::string &library = "");
 
 // "system", "emulator", "none" (the chosen backend could not be loaded: no
 // device is listed or opened), or "" before the first listing or open.
-std::string hidBackendInUse();
+KORVANE_API std::string hidBackendInUse();
 
 }  // namespace korvane
 

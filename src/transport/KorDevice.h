@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <mutex>
 
+#include "export.h"
 #include "kordefs.h"
 
 struct hid_device_;
@@ -19,7 +20,7 @@ typedef struct hid_device_ hid_device;
 namespace korvane {
 #endif
 
-class KorDevice {
+class KORVANE_API KorDevice {
 public:
     KorDevice();
     ~KorDevice();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "export.h"
 #include "kordefs.h"
 
 struct hid_device_info;
@@ -19,7 +20,7 @@ namespace korvane {
 
 // Narrows a wide string to bytes: each unit up to the first zero keeps its
 // low 8 bits; a null string gives "".
-std::string convertWcharToString(wchar_t *text);
+KORVANE_API KORVANE_API std::string convertWcharToString(wchar_t *text);
 
 #ifndef SWIG
 // One attached device of the family as hidapi lists it, texts in UTF-8.
@@ -34,14 +35,14 @@ struct AttachedDevice {
 
 // Every attached device of the family, in hidapi's order: devices with equal
 // or empty serial numbers each have their own record.
-std::vector<AttachedDevice> listAttachedDevices();
+KORVANE_API KORVANE_API std::vector<AttachedDevice> listAttachedDevices();
 
 // A wide string in UTF-8 (UTF-16 pairs joined where wchar_t has 16 bits);
 // "" for null.
-std::string wideToUtf8(const wchar_t *text);
+KORVANE_API KORVANE_API std::string wideToUtf8(const wchar_t *text);
 #endif
 
-class KorDeviceManager {
+class KORVANE_API KorDeviceManager {
 public:
     KorDeviceManager();
     ~KorDeviceManager();
