@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,16 @@ struct AttachedDevice {
 };
 
 // Every attached device of the family, in hidapi's order: devices with equal
-// or empty serial numbers each have their own record.
-std::vector<AttachedDevice> listAttachedDevices();
+// or empty serial numbers each have their own record. With product or
+// serial, only the devices whose texts match them (listedTextMatches).
+std::vector<AttachedDevice> listAttachedDevices(const std::optional<std::string> &product = {},
+                                                const std::optional<std::string> &serial = {});
 
-// A wide string in UTF-8 (UTF-16 pairs joined where wchar_t has 16 bits);
-// "" for null.
-std::string wideToUtf8(const wchar_t *text);
+// Whether a product name or serial number as hidapi lists it is the one
+// asked for: its UTF-8 encoding equals the wanted bytes exactly (no case
+// folding, no normalisation; a missing text is ""). Both Python modules find
+// devices by it: KorDeviceManager's lookups and pykorvane's by serial number.
+bool listedTextMatches(const wchar_t *listed, const std::string &wanted);
 #endif
 
 class KorDeviceManager {
@@ -49,6 +54,8 @@ public:
     void replaceDeviceList(hid_device_info *list);
 #endif
     int getDeviceNum();
+    // The lists give the texts narrowed by convertWcharToString; the lookups
+    // by name and serial number match by listedTextMatches (UTF-8).
     int getDeviceNum(std::string name);
     std::vector<std::string> getDeviceList();
     std::vector<std::string> getSerialList(std::string name);
