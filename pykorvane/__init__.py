@@ -37,6 +37,7 @@ from .errors import (
     RefusedError,
 )
 from .gpio import Gpio, PinMode
+from .hotplug import DeviceEvent, Monitor, monitor, wait_for
 from .hub import Brondel
 from .i2c import I2c
 from .meter import CalibrationOffsets, Dmm
@@ -47,6 +48,7 @@ __all__ = [
     "CalibrationOffsets",
     "Device",
     "DeviceBusyError",
+    "DeviceEvent",
     "DeviceGoneError",
     "DeviceInfo",
     "DeviceNotFoundError",
@@ -56,6 +58,7 @@ __all__ = [
     "I2c",
     "KorvaneError",
     "MalformedAnswerError",
+    "Monitor",
     "NoAnswerError",
     "NotOpenError",
     "PRODUCTS",
@@ -63,6 +66,8 @@ __all__ = [
     "RefusedError",
     "Vanta",
     "devices",
+    "monitor",
+    "wait_for",
 ]
 
 # The project's version (CMake's project() in the top-level CMakeLists.txt),

@@ -13,6 +13,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -26,6 +28,7 @@
 #include "Brondel.h"
 #include "Dmm.h"
 #include "GpioHw.h"
+#include "HotplugMonitor.h"
 #include "I2cHw.h"
 #include "KorCore.h"
 #include "KorDeviceManager.h"
@@ -65,10 +68,13 @@ Read<T> read(const Outcome<T> &outcome) {
 
 using Record = std::tuple<std::string, std::string, std::string, std::string, int, int>;
 
-// path, product, serial, manufacturer, release, interface number
-std::vector<Record> attachedDevices() {
+// path, product, serial, manufacturer, release, interface number; with
+// product or serial (UTF-8 bytes) only the devices whose texts match them
+// as the core matches texts (listedTextMatches), as the korvane module does.
+std::vector<Record> attachedDevices(const std::optional<std::string> &product,
+                                    const std::optional<std::string> &serial) {
     std::vector<Record> records;
-    for (const AttachedDevice &found : listAttachedDevices()) {
+    for (const AttachedDevice &found : listAttachedDevices(product, serial)) {
         records.emplace_back(found.path, found.product, found.serial, found.manufacturer,
                              found.release, found.interfaceNumber);
     }
@@ -126,6 +132,52 @@ Model *waitingModel() {
     return new Model(KorService::Receive::Waiting);
 }
 
+// ---- Hotplug: waiting for devices to arrive and leave.
+
+// (kind, record): kind "added" or "removed", the record as attached_devices
+// gives it.
+using HotplugRecord = std::tuple<std::string, Record>;
+
+// The monitor's events, waiting up to timeout_ms (negative: no bound) for
+// the first: empty when none came in time or the monitor is stopped. The
+// wait runs without the interpreter lock, in slices with a look at the
+// signals between them, so Ctrl-C (or a signal handler that raises) ends it
+// in the main thread.
+std::vector<HotplugRecord> hotplugWait(HotplugMonitor &monitor, long long timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    constexpr long long kSliceMs = 100;
+    const Clock::time_point start = Clock::now();
+    std::vector<HotplugEvent> events;
+    for (;;) {
+        long long sliceMs = kSliceMs;
+        if (timeoutMs >= 0) {
+            const long long elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+            sliceMs = std::min(kSliceMs, std::max(timeoutMs - elapsed, 0LL));
+        }
+        bool running = true;
+        {
+            py::gil_scoped_release released;
+            events = monitor.wait(static_cast<int>(sliceMs));
+            running = monitor.running();
+        }
+        if (!events.empty() || !running || sliceMs < kSliceMs) {
+            break;  // events, a stopped monitor, or the bound reached
+        }
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+    }
+    std::vector<HotplugRecord> records;
+    for (const HotplugEvent &event : events) {
+        const AttachedDevice &d = event.device;
+        records.emplace_back(event.kind == HotplugEvent::Kind::Added ? "added" : "removed",
+                             Record{d.path, d.product, d.serial, d.manufacturer, d.release,
+                                    d.interfaceNumber});
+    }
+    return records;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -166,8 +218,10 @@ PYBIND11_MODULE(_core, m) {
     m.attr("ANSWER_TIMEOUT_MS") = static_cast<int>(kor_service::kAnswerTimeout.count());
     m.attr("NO_ANSWER_REASON") = kor_service::noAnswerReason();
 
-    m.def("attached_devices", &attachedDevices, Released(),
-          "Every attached device of the family: (path, product, serial, manufacturer, release, interface).");
+    m.def("attached_devices", &attachedDevices, Released(), py::arg("product") = py::none(),
+          py::arg("serial") = py::none(),
+          "Every attached device of the family: (path, product, serial, manufacturer, release, interface); "
+          "with product or serial, those whose texts match them.");
 
     py::class_<GpioHw>(m, "Gpio", "A connection's GPIO block (pins 0-31).", plainType())
         .def("set_mode",
@@ -246,4 +300,30 @@ PYBIND11_MODULE(_core, m) {
         .def("calibrate", [](Dmm &d) { return done(d.calibrate()); }, Released())
         .def("registers", [](Dmm &d) { return read(d.registers()); }, Released())
         .def("die_id", [](Dmm &d) { return read(d.dieId()); }, Released());
+
+    // The hotplug monitor (HotplugMonitor.h): made and stopped without the
+    // interpreter lock (making it enumerates, stopping it waits for an
+    // enumeration under way); its worker thread never calls into Python.
+    py::class_<HotplugMonitor>(m, "HotplugMonitor",
+                               "Supported devices arriving and leaving, as enumeration records.",
+                               plainType())
+        .def(py::init([](int periodMs) { return new HotplugMonitor(periodMs); }),
+             py::call_guard<py::gil_scoped_release>(),
+             py::arg("period_ms") = HotplugMonitor::kDefaultPeriodMs)
+        .def("wait", &hotplugWait, py::arg("timeout_ms"),
+             "Events [(kind, record)], waiting up to timeout_ms (negative: no bound) for the "
+             "first; [] on timeout or when stopped.")
+        .def("attached",
+             [](const HotplugMonitor &monitor) {
+                 std::vector<Record> records;
+                 for (const AttachedDevice &d : monitor.attached()) {
+                     records.emplace_back(d.path, d.product, d.serial, d.manufacturer, d.release,
+                                          d.interfaceNumber);
+                 }
+                 return records;
+             },
+             Released())
+        .def("stop", &HotplugMonitor::stop, Released())
+        .def("running", &HotplugMonitor::running, Released())
+        .def("wakes_on_udev", &HotplugMonitor::wakesOnUdev, Released());
 }

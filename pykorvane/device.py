@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import Any, ClassVar, Optional, TypeVar
 
 from . import _args, _core
-from .discovery import DeviceInfo, device_at, devices
+from .discovery import DeviceInfo, _attached, _primary, device_at
 from .errors import DeviceBusyError, DeviceNotFoundError, DeviceOpenError, KorvaneError, check
 
 __all__ = ["Device"]
@@ -51,9 +51,10 @@ class Device:
             if found is None:
                 raise DeviceNotFoundError(f"no {self.PRODUCT} attached at {self._wanted_path}")
             return found
-        for info in devices(self.PRODUCT):
-            if self._wanted_serial is None or info.serial == self._wanted_serial:
-                return info
+        # The first device of the model with the serial number, matched by the core.
+        matching = _attached(self.PRODUCT, self._wanted_serial)
+        if matching:
+            return _primary(matching[0])
         if self._wanted_serial is None:
             raise DeviceNotFoundError(f"no {self.PRODUCT} attached")
         raise DeviceNotFoundError(f"no {self.PRODUCT} with serial number {self._wanted_serial!r} attached")

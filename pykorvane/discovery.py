@@ -71,17 +71,21 @@ def _product(product: Optional[str]) -> Optional[str]:
     return None if product is None else _args.choice("product", product, PRODUCTS)
 
 
-def _attached(product: Optional[str]) -> List[List[DeviceInfo]]:
+def _attached(product: Optional[str], wanted_serial: Optional[str] = None) -> List[List[DeviceInfo]]:
     """Each attached device's interface records, in enumeration order.
 
     Enumeration lists one record per HID interface: a record joins the
     latest device of its product and serial number that has no interface of
     its number yet, else it is a device of its own. So two devices with one
     serial number (or none) stay two, and a device with two interfaces is
-    one."""
+    one. With product and wanted_serial, only the devices whose texts the
+    core matches to them (their UTF-8 equal to the one given, as the korvane
+    module matches them); a serial with lone surrogates, not UTF-8, matches
+    none."""
+    wanted = None if wanted_serial is None else wanted_serial.encode("utf-8", "surrogateescape")
     found: List[List[DeviceInfo]] = []
-    for path, name, serial, manufacturer, release, interface in _core.attached_devices():
-        if name not in PRODUCTS or (product is not None and name != product):
+    for path, name, serial, manufacturer, release, interface in _core.attached_devices(product, wanted):
+        if name not in PRODUCTS:
             continue
         info = DeviceInfo(name, serial, path, manufacturer, release, interface)
         for records in reversed(found):

@@ -3,7 +3,9 @@
 # the C++ and Python tests of the normal build, a short run of each fuzz
 # target, and the C++ tests again under
 # AddressSanitizer+UndefinedBehaviorSanitizer and ThreadSanitizer, and
-# cross-built for Windows under Wine.
+# cross-built for Windows under Wine; then the manual (Sphinx, warnings as
+# errors) and the Debian packages' round trip (build, lintian, install, use,
+# purge).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/bootstrap.sh" tests
@@ -16,3 +18,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/fuzz.sh"
 "$root/scripts/sanitizers.sh"
 "$root/scripts/windows.sh"
+"$root/scripts/build-docs.sh"
+"$root/scripts/check-debian-packages.sh"

@@ -16,6 +16,7 @@
 #include "Dmm.h"
 #include "GpioHw.h"
 #include "HidBackend.h"
+#include "HotplugMonitor.h"
 #include "I2cHw.h"
 #include "KorCore.h"
 #include "KorDevice.h"

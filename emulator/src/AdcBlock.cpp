@@ -24,18 +24,18 @@ bool AdcBlock::set(uint16_t attid, const Bytes &value) {
 json::Value AdcBlock::saveState() const {
     json::Value v = json::Value::array();
     for (uint32_t value : channels_)
-        v.push(json::Value::number(value));
+        v.push_back(value);
     return v;
 }
 
 // The eight channel values, channel 0 first.
 void AdcBlock::loadState(const json::Value &state, const std::string &where) {
-    const auto &values = state.asArray(where);
+    const auto &values = json::array(state, where);
     if (values.size() != channels_.size())
         throw json::Error(where + ": expected " + std::to_string(kChannels) + " channel values");
     for (size_t n = 0; n < values.size(); ++n)
-        channels_[n] =
-            uint32_t(values[n].asInteger(where + "[" + std::to_string(n) + "]", 0, UINT32_MAX));
+        channels_[n] = uint32_t(
+            json::integer(values[n], where + "[" + std::to_string(n) + "]", 0, UINT32_MAX));
 }
 
 }  // namespace emu

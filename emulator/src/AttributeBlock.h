@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Bytes.h"
-#include "Json.h"
+#include "StateJson.h"
 
 namespace emu {
 

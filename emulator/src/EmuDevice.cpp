@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Utf8.h"
+#include "WideUtf8.h"
 
 namespace emu {
 
@@ -20,8 +20,8 @@ std::shared_ptr<EmuDevice> EmuDevice::create(const std::string &model,
     UsbIdentity usb;
     usb.path = path.value_or("/dev/emu-hidraw" + std::to_string(index));
     if (serial)
-        usb.serial = wideFromUtf8(*serial);
-    usb.product = wideFromUtf8(model);
+        usb.serial = korvane::utf8ToWide(*serial);
+    usb.product = korvane::utf8ToWide(model);
     usb.manufacturer = L"Korvane Emulated";
     return std::make_shared<EmuDevice>(std::move(firmware), std::move(usb));
 }

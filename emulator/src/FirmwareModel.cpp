@@ -136,13 +136,13 @@ bool FirmwareModel::hostWrite(uint16_t attid, const Bytes &value) {
 void FirmwareModel::saveState(json::Value &record) const {
     for (const auto &block : blocks_)
         if (!block->stateKey().empty())
-            record.set(block->stateKey(), block->saveState());
-    json::Value &plain = record.set("attributes", json::Value::object());
+            record[block->stateKey()] = block->saveState();
+    json::Value &plain = record["attributes"] = json::Value::object();
     for (const auto &[attid, value] : plain_)
-        plain.set(json::hexKey(attid, 4), json::Value::string(json::hexBytes(value)));
-    json::Value &removed = record.set("removed", json::Value::array());
+        plain[json::hexKey(attid, 4)] = json::hexBytes(value);
+    json::Value &removed = record["removed"] = json::Value::array();
     for (uint16_t attid : removed_)
-        removed.push(json::Value::string(json::hexKey(attid, 4)));
+        removed.push_back(json::hexKey(attid, 4));
 }
 
 void FirmwareModel::loadState(json::Fields &f) {
@@ -154,12 +154,12 @@ void FirmwareModel::loadState(json::Fields &f) {
     if (const json::Value *plain = f.get("attributes")) {
         const std::string at = f.at("attributes");
         std::map<uint16_t, Bytes> loaded;
-        for (const auto &[key, value] : plain->asObject(at)) {
+        for (const auto &[key, value] : json::object(*plain, at)) {
             const uint16_t attid = uint16_t(json::parseHexKey(key, at, 0xFFFF));
             if (blockFor(attid))
                 throw json::Error(at + "." + key + ": the " + model_ +
                                   " serves this attribute itself");
-            loaded[attid] = json::parseHexBytes(value.asString(at + "." + key), at + "." + key);
+            loaded[attid] = json::parseHexBytes(json::text(value, at + "." + key), at + "." + key);
             if (loaded[attid].size() > kMaxAnswerValue)
                 throw json::Error(at + "." + key + ": longer than " +
                                   std::to_string(kMaxAnswerValue) + " bytes");
@@ -169,8 +169,8 @@ void FirmwareModel::loadState(json::Fields &f) {
     if (const json::Value *removed = f.get("removed")) {
         const std::string at = f.at("removed");
         std::set<uint16_t> loaded;
-        for (const json::Value &id : removed->asArray(at))
-            loaded.insert(uint16_t(json::parseHexKey(id.asString(at), at, 0xFFFF)));
+        for (const json::Value &id : json::array(*removed, at))
+            loaded.insert(uint16_t(json::parseHexKey(json::text(id, at), at, 0xFFFF)));
         removed_.swap(loaded);
     }
 }

@@ -37,14 +37,9 @@ uint32_t GpioBlock::levels() const {
 }
 
 json::Value GpioBlock::saveState() const {
-    json::Value v = json::Value::object();
-    v.set("direction", json::Value::number(direction_));
-    v.set("pull_up", json::Value::number(pullUp_));
-    v.set("pull_down", json::Value::number(pullDown_));
-    v.set("output", json::Value::number(outputLatch_));
-    v.set("external_mask", json::Value::number(externalMask_));
-    v.set("external_levels", json::Value::number(externalLevels_));
-    return v;
+    return json::Value{{"direction", direction_},        {"pull_up", pullUp_},
+                       {"pull_down", pullDown_},         {"output", outputLatch_},
+                       {"external_mask", externalMask_}, {"external_levels", externalLevels_}};
 }
 
 void GpioBlock::loadState(const json::Value &state, const std::string &where) {

@@ -70,17 +70,14 @@ I2cBridge::RegisterFile *I2cBridge::target(uint8_t address) {
 }
 
 json::Value I2cBridge::saveState() const {
-    json::Value v = json::Value::object();
-    v.set("address", json::Value::number(address_));
-    v.set("pointer", json::Value::number(pointer_));
-    json::Value &targets = v.set("targets", json::Value::object());
+    json::Value targets = json::Value::object();
     for (const auto &[address, regs] : targets_) {
-        json::Value &registers = targets.set(json::hexKey(address, 2), json::Value::object());
+        json::Value &registers = targets[json::hexKey(address, 2)] = json::Value::object();
         for (size_t reg = 0; reg < regs.size(); ++reg)
             if (regs[reg])
-                registers.set(json::hexKey(unsigned(reg), 2), json::Value::number(regs[reg]));
+                registers[json::hexKey(unsigned(reg), 2)] = regs[reg];
     }
-    return v;
+    return json::Value{{"address", address_}, {"pointer", pointer_}, {"targets", targets}};
 }
 
 void I2cBridge::loadState(const json::Value &state, const std::string &where) {
@@ -94,13 +91,13 @@ void I2cBridge::loadState(const json::Value &state, const std::string &where) {
     if (const json::Value *targets = f.get("targets")) {
         std::map<uint8_t, RegisterFile> loaded;
         const std::string at = f.at("targets");
-        for (const auto &[key, registers] : targets->asObject(at)) {
+        for (const auto &[key, registers] : json::object(*targets, at)) {
             RegisterFile &regs = loaded[uint8_t(json::parseHexKey(key, at, kMaxAddress))];
             regs.fill(0);
             const std::string regsAt = at + "." + key;
-            for (const auto &[reg, value] : registers.asObject(regsAt))
+            for (const auto &[reg, value] : json::object(registers, regsAt))
                 regs[json::parseHexKey(reg, regsAt, 0xFF)] =
-                    uint16_t(value.asInteger(regsAt + "." + reg, 0, 0xFFFF));
+                    uint16_t(json::integer(value, regsAt + "." + reg, 0, 0xFFFF));
         }
         targets_.swap(loaded);
     }

@@ -34,30 +34,29 @@ json::Value IdentityBlock::saveState() const {
         for (size_t i = 0; plain && i + 1 < text.size(); ++i)
             plain = text[i] >= 0x20 && text[i] < 0x7F;
         if (plain) {
-            v.push(json::Value::string(std::string(text.begin(), text.end() - 1)));
+            v.push_back(std::string(text.begin(), text.end() - 1));
         } else {
-            json::Value &raw = v.push(json::Value::object());
-            raw.set("hex", json::Value::string(json::hexBytes(text)));
+            v.push_back(json::Value{{"hex", json::hexBytes(text)}});
         }
     }
     return v;
 }
 
 void IdentityBlock::loadState(const json::Value &state, const std::string &where) {
-    const auto &values = state.asArray(where);
+    const auto &values = json::array(state, where);
     if (values.size() != texts_.size())
         throw json::Error(where + ": expected five texts");
     std::array<Bytes, 5> loaded;
     for (size_t i = 0; i < values.size(); ++i) {
         const std::string at = where + "[" + std::to_string(i) + "]";
-        if (values[i].type() == json::Value::Type::String) {
-            loaded[i] = zeroTerminated(values[i].asString(at));
+        if (values[i].is_string()) {
+            loaded[i] = zeroTerminated(json::text(values[i], at));
         } else {
             json::Fields f(values[i], at);
             const json::Value *hex = f.get("hex");
             if (!hex)
                 throw json::Error(at + ": expected a text or {\"hex\": \"<bytes>\"}");
-            loaded[i] = json::parseHexBytes(hex->asString(f.at("hex")), f.at("hex"));
+            loaded[i] = json::parseHexBytes(json::text(*hex, f.at("hex")), f.at("hex"));
             f.finish();
         }
         if (loaded[i].size() > kMaxAnswerValue)

@@ -51,24 +51,22 @@ void ReadingBlock::setVariation(float base, float amplitude, int periodMs) {
 }
 
 json::Value CalibrationBlock::saveState() const {
-    json::Value v = json::Value::object();
-    json::Value &offsets = v.set("offsets", json::Value::array());
+    json::Value offsets = json::Value::array();
     for (int8_t offset : offsets_)
-        offsets.push(json::Value::number(offset));
-    v.set("runs", json::Value::number(runs_));
-    return v;
+        offsets.push_back(offset);
+    return json::Value{{"offsets", offsets}, {"runs", runs_}};
 }
 
 void CalibrationBlock::loadState(const json::Value &state, const std::string &where) {
     json::Fields f(state, where);
     if (const json::Value *offsets = f.get("offsets")) {
         const std::string at = f.at("offsets");
-        const auto &values = offsets->asArray(at);
+        const auto &values = json::array(*offsets, at);
         if (values.size() != offsets_.size())
             throw json::Error(at + ": expected four offsets");
         for (size_t i = 0; i < values.size(); ++i)
             offsets_[i] =
-                int8_t(values[i].asInteger(at + "[" + std::to_string(i) + "]", -128, 127));
+                int8_t(json::integer(values[i], at + "[" + std::to_string(i) + "]", -128, 127));
     }
     f.integer("runs", runs_);
     if (runs_ < 0)
@@ -80,32 +78,29 @@ namespace {
 // JSON has no infinities or NaN: those readings are kept as text.
 json::Value reading(float value) {
     if (std::isnan(value))
-        return json::Value::string("nan");
+        return "nan";
     if (std::isinf(value))
-        return json::Value::string(value > 0 ? "inf" : "-inf");
-    return json::Value::single(value);
+        return value > 0 ? "inf" : "-inf";
+    return json::single(value);
 }
 
 float reading(const json::Value &v, const std::string &where) {
-    if (v.type() == json::Value::Type::String) {
-        const std::string &text = v.asString(where);
+    if (v.is_string()) {
+        const std::string &text = v.get_ref<const std::string &>();
         if (text == "nan")
             return std::nanf("");
         if (text == "inf" || text == "-inf")
             return text == "inf" ? HUGE_VALF : -HUGE_VALF;
     }
-    if (v.type() != json::Value::Type::Number)
+    if (!v.is_number())
         throw json::Error(where + ": expected a number (or \"nan\", \"inf\", \"-inf\")");
-    return v.asFloat(where);
+    return json::singleOf(v, where);
 }
 }  // namespace
 
 json::Value ReadingBlock::saveState() const {
-    json::Value v = json::Value::object();
-    v.set("base", reading(base_));
-    v.set("amplitude", reading(amplitude_));
-    v.set("period_ms", json::Value::number(periodMs_));
-    return v;
+    return json::Value{
+        {"base", reading(base_)}, {"amplitude", reading(amplitude_)}, {"period_ms", periodMs_}};
 }
 
 void ReadingBlock::loadState(const json::Value &state, const std::string &where) {

@@ -22,9 +22,9 @@ public:
     }
 
     std::string stateKey() const override { return "ports"; }
-    json::Value saveState() const override { return json::Value::number(mask_); }
+    json::Value saveState() const override { return mask_; }
     void loadState(const json::Value &state, const std::string &where) override {
-        mask_ = uint32_t(state.asInteger(where, 0, UINT32_MAX));
+        mask_ = uint32_t(json::integer(state, where, 0, UINT32_MAX));
     }
 
 private:

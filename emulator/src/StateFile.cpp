@@ -12,9 +12,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "Json.h"
 #include "Products.h"
-#include "Utf8.h"
+#include "StateJson.h"
+#include "WideUtf8.h"
 
 #ifdef _WIN32
 // The Windows C runtime's names for the same calls; its rename does not
@@ -41,26 +41,25 @@ constexpr int kVersion = 1;
 constexpr long kMaxFileSize = 16L * 1024 * 1024;
 
 json::Value optionalText(const std::optional<std::wstring> &text) {
-    return text ? json::Value::string(utf8FromWide(*text)) : json::Value();
+    return text ? json::Value(korvane::wideToUtf8(*text)) : json::Value();
 }
 
 std::optional<std::wstring> optionalText(const json::Value &v, const std::string &where) {
-    if (v.isNull())
+    if (v.is_null())
         return std::nullopt;
-    return wideFromUtf8(v.asString(where));
+    return korvane::utf8ToWide(json::text(v, where));
 }
 
 json::Value deviceRecord(DeviceState &s) {
-    json::Value record = json::Value::object();
-    record.set("model", json::Value::string(s.firmware->model()));
-    record.set("serial", optionalText(s.usb.serial));
-    record.set("path", json::Value::string(s.usb.path));
-    json::Value &usb = record.set("usb", json::Value::object());
-    usb.set("vendor_id", json::Value::number(s.usb.vendorId));
-    usb.set("product_id", json::Value::number(s.usb.productId));
-    usb.set("product", optionalText(s.usb.product));
-    usb.set("manufacturer", optionalText(s.usb.manufacturer));
-    usb.set("interfaces", json::Value::number(s.usb.interfaces));
+    json::Value record = {{"model", s.firmware->model()},
+                          {"serial", optionalText(s.usb.serial)},
+                          {"path", s.usb.path},
+                          {"usb",
+                           {{"vendor_id", s.usb.vendorId},
+                            {"product_id", s.usb.productId},
+                            {"product", optionalText(s.usb.product)},
+                            {"manufacturer", optionalText(s.usb.manufacturer)},
+                            {"interfaces", s.usb.interfaces}}}};
     s.firmware->saveState(record);
     return record;
 }
@@ -71,12 +70,12 @@ std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std
     const json::Value *modelValue = f.get("model");
     if (!modelValue)
         throw json::Error(f.at("model") + ": missing");
-    const std::string &model = modelValue->asString(f.at("model"));
+    const std::string &model = json::text(*modelValue, f.at("model"));
     std::optional<std::string> path, serial;
     if (const json::Value *v = f.get("path"))
-        path = v->asString(f.at("path"));
-    if (const json::Value *v = f.get("serial"); v && !v->isNull())
-        serial = v->asString(f.at("serial"));
+        path = json::text(*v, f.at("path"));
+    if (const json::Value *v = f.get("serial"); v && !v->is_null())
+        serial = json::text(*v, f.at("serial"));
     auto device = EmuDevice::create(model, serial, path, index);
     if (!device)
         throw json::Error(f.at("model") + ": unknown model \"" + model + "\" (" +
@@ -105,27 +104,24 @@ std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std
 }
 
 std::string stateText(const DeviceList &devices) {
-    json::Value doc = json::Value::object();
-    doc.set("format", json::Value::string(kFormat));
-    doc.set("version", json::Value::number(kVersion));
-    json::Value &list = doc.set("devices", json::Value::array());
+    json::Value list = json::Value::array();
     for (const auto &device : devices)
-        list.push(device->with([](DeviceState &s) { return deviceRecord(s); }));
-    return json::write(doc);
+        list.push_back(device->with([](DeviceState &s) { return deviceRecord(s); }));
+    return json::write({{"format", kFormat}, {"version", kVersion}, {"devices", std::move(list)}});
 }
 
 DeviceList devicesFromState(const std::string &text) {
     const json::Value doc = json::parse(text);
     json::Fields f(doc, "");
     if (const json::Value *format = f.get("format"))
-        if (format->asString("format") != kFormat)
+        if (json::text(*format, "format") != kFormat)
             throw json::Error("format: not \"" + std::string(kFormat) + "\"");
     if (const json::Value *version = f.get("version"))
-        if (version->asInteger("version", 0, INT32_MAX) != kVersion)
+        if (json::integer(*version, "version", 0, INT32_MAX) != kVersion)
             throw json::Error("version: this library reads version " + std::to_string(kVersion));
     DeviceList devices;
     if (const json::Value *list = f.get("devices")) {
-        const auto &records = list->asArray("devices");
+        const auto &records = json::array(*list, "devices");
         for (size_t i = 0; i < records.size(); ++i)
             devices.push_back(
                 deviceFromRecord(records[i], "devices[" + std::to_string(i) + "]", i));

@@ -1,8 +1,8 @@
 """korvane: the common jobs on Korvane devices from a shell.
 
 The `korvane` command (``korvane = "pykorvane.cli:main"``, or
-``python -m pykorvane``). The commands live in io (gpio, adc, i2c), hub and
-meter; common holds what they share.
+``python -m pykorvane``). The commands live in io (gpio, adc, i2c), hub,
+meter and hotplug (wait, monitor); common holds what they share.
 
 Exit status: 0 success, 1 a device operation failed, 2 bad arguments,
 130 interrupted (Ctrl-C), 143 terminated (SIGTERM).
@@ -19,7 +19,7 @@ import pykorvane
 from pykorvane import devices
 from pykorvane.discovery import device_at
 
-from . import hub, io, meter
+from . import hotplug, hub, io, meter
 from .common import (
     EXIT_FAILED,
     EXIT_INTERRUPTED,
@@ -71,7 +71,7 @@ def build_parser() -> Parser:
     add_json(p)
     finish(p, cmd_info)
 
-    for module in (io, hub, meter):
+    for module in (io, hub, meter, hotplug):
         module.add_commands(commands)
     return parser
 

@@ -4,6 +4,7 @@
 
 #include "HidApi.h"
 #include "HidapiState.h"
+#include "WideUtf8.h"
 
 namespace korvane {
 
@@ -20,9 +21,13 @@ std::string convertWcharToString(wchar_t *text) {
     return narrow;
 }
 
+bool listedTextMatches(const wchar_t *listed, const std::string &wanted) {
+    return korvane::wideToUtf8(listed) == wanted;
+}
+
 namespace {
 bool hasProduct(const hid_device_info *record, const std::string &name) {
-    return convertWcharToString(record->product_string) == name;
+    return listedTextMatches(record->product_string, name);
 }
 }  // namespace
 
@@ -107,7 +112,7 @@ char *KorDeviceManager::getPathByName(std::string name) {
 char *KorDeviceManager::getPathByNameAndSerial(std::string name, std::string serial) {
     for (hid_device_info *list : deviceLists) {
         for (hid_device_info *record = list; record != nullptr; record = record->next) {
-            if (hasProduct(record, name) && convertWcharToString(record->serial_number) == serial) {
+            if (hasProduct(record, name) && listedTextMatches(record->serial_number, serial)) {
                 return record->path;
             }
         }
@@ -115,48 +120,20 @@ char *KorDeviceManager::getPathByNameAndSerial(std::string name, std::string ser
     return nullptr;
 }
 
-std::string wideToUtf8(const wchar_t *text) {
-    std::string utf8;
-    if (text == nullptr) {
-        return utf8;
-    }
-    for (const wchar_t *unit = text; *unit != 0; ++unit) {
-        uint32_t code = static_cast<uint32_t>(*unit);
-        // A UTF-16 surrogate pair (16-bit wchar_t) makes one code point; a
-        // lone surrogate becomes U+FFFD.
-        if (code >= 0xD800 && code <= 0xDBFF && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint32_t>(unit[1]) - 0xDC00);
-            ++unit;
-        } else if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            utf8.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            utf8.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            utf8.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            utf8.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            utf8.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            utf8.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            utf8.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return utf8;
-}
-
-std::vector<AttachedDevice> listAttachedDevices() {
+std::vector<AttachedDevice> listAttachedDevices(const std::optional<std::string> &product,
+                                                const std::optional<std::string> &serial) {
     std::vector<AttachedDevice> found;
     hid_device_info *list = KorDeviceManager::enumerateAttached();
     for (const hid_device_info *record = list; record != nullptr; record = record->next) {
-        found.push_back(AttachedDevice{
-            record->path == nullptr ? "" : record->path, wideToUtf8(record->product_string),
-            wideToUtf8(record->serial_number), wideToUtf8(record->manufacturer_string),
-            record->release_number, record->interface_number});
+        if ((product && !listedTextMatches(record->product_string, *product)) ||
+            (serial && !listedTextMatches(record->serial_number, *serial))) {
+            continue;
+        }
+        found.push_back(AttachedDevice{record->path == nullptr ? "" : record->path,
+                                       korvane::wideToUtf8(record->product_string),
+                                       korvane::wideToUtf8(record->serial_number),
+                                       korvane::wideToUtf8(record->manufacturer_string),
+                                       record->release_number, record->interface_number});
     }
     hidApi().free_enumeration(list);
     return found;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace korvane {
 
 // Narrows a wide string to bytes: each unit up to the first zero keeps its
 // low 8 bits; a null string gives "".
-KORVANE_API KORVANE_API std::string convertWcharToString(wchar_t *text);
+KORVANE_API std::string convertWcharToString(wchar_t *text);
 
 #ifndef SWIG
 // One attached device of the family as hidapi lists it, texts in UTF-8.
@@ -34,12 +35,16 @@ struct AttachedDevice {
 };
 
 // Every attached device of the family, in hidapi's order: devices with equal
-// or empty serial numbers each have their own record.
-KORVANE_API KORVANE_API std::vector<AttachedDevice> listAttachedDevices();
+// or empty serial numbers each have their own record. With product or
+// serial, only the devices whose texts match them (listedTextMatches).
+KORVANE_API std::vector<AttachedDevice> listAttachedDevices(
+    const std::optional<std::string> &product = {}, const std::optional<std::string> &serial = {});
 
-// A wide string in UTF-8 (UTF-16 pairs joined where wchar_t has 16 bits);
-// "" for null.
-KORVANE_API KORVANE_API std::string wideToUtf8(const wchar_t *text);
+// Whether a product name or serial number as hidapi lists it is the one
+// asked for: its UTF-8 encoding equals the wanted bytes exactly (no case
+// folding, no normalisation; a missing text is ""). Both Python modules find
+// devices by it: KorDeviceManager's lookups and pykorvane's by serial number.
+KORVANE_API bool listedTextMatches(const wchar_t *listed, const std::string &wanted);
 #endif
 
 class KORVANE_API KorDeviceManager {
@@ -56,6 +61,8 @@ public:
     void replaceDeviceList(hid_device_info *list);
 #endif
     int getDeviceNum();
+    // The lists give the texts narrowed by convertWcharToString; the lookups
+    // by name and serial number match by listedTextMatches (UTF-8).
     int getDeviceNum(std::string name);
     std::vector<std::string> getDeviceList();
     std::vector<std::string> getSerialList(std::string name);

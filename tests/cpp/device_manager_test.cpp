@@ -63,16 +63,17 @@ TEST_F(DeviceManager, OnlySupportedIdsAreListed) {
     EXPECT_STREQ("/dev/emu-a", manager.getPathByName("Vanta"));
 }
 
-TEST_F(DeviceManager, WideStringsNarrowByLowByte) {
+// The lists narrow each unit to its low byte; the lookups match UTF-8.
+TEST_F(DeviceManager, ListsNarrowByLowByteLookupsMatchUtf8) {
     const int dev = addDevice("Vanta", "VT-1", "/dev/emu-a");
     emu_set_product_string(dev, L"Caf\u00e9");
     emu_set_serial_string(dev, L"S\u00e9r");
     KorDeviceManager manager;
     EXPECT_EQ(Names{"Caf\xE9"}, manager.getDeviceList());
-    EXPECT_EQ(1, manager.getDeviceNum("Caf\xE9"));
-    EXPECT_EQ(0, manager.getDeviceNum("Caf\xC3\xA9"));  // the UTF-8 form never matches
-    EXPECT_EQ(Names{"S\xE9r"}, manager.getSerialList("Caf\xE9"));
-    EXPECT_NE(nullptr, manager.getPathByNameAndSerial("Caf\xE9", "S\xE9r"));
+    EXPECT_EQ(0, manager.getDeviceNum("Caf\xE9"));  // the narrowed form no longer matches
+    EXPECT_EQ(1, manager.getDeviceNum("Caf\xC3\xA9"));
+    EXPECT_EQ(Names{"S\xE9r"}, manager.getSerialList("Caf\xC3\xA9"));
+    EXPECT_NE(nullptr, manager.getPathByNameAndSerial("Caf\xC3\xA9", "S\xC3\xA9r"));
 }
 
 TEST_F(DeviceManager, MissingStringsCountAsEmpty) {

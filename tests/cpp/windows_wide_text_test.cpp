@@ -12,6 +12,7 @@
 
 #include "Attvalue.h"
 #include "KorDeviceManager.h"
+#include "WideUtf8.h"
 #include "emu_helpers.h"
 
 using namespace korvane;
@@ -129,7 +130,7 @@ TEST_P(WideToUtf8, UnitsBecomeUtf8) {
     for (unsigned long unit : GetParam().units)
         text.push_back(static_cast<wchar_t>(unit));
     text.push_back(0);
-    EXPECT_EQ(GetParam().utf8, wideToUtf8(text.data()));
+    EXPECT_EQ(GetParam().utf8, korvane::wideToUtf8(text.data()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -160,7 +161,7 @@ TEST(WideToUtf8, CharacterAboveTheBasicPlaneInTheCompilersEncoding) {
     // One unit where wchar_t has 32 bits, a surrogate pair where it has 16.
     const wchar_t *grin = L"\U0001F600";
     EXPECT_EQ(kUnit == 2 ? 2u : 1u, std::wcslen(grin));
-    EXPECT_EQ("\xF0\x9F\x98\x80", wideToUtf8(grin));
+    EXPECT_EQ("\xF0\x9F\x98\x80", korvane::wideToUtf8(grin));
 }
 
 class WideEnumeration : public EmuTest {};

@@ -151,7 +151,7 @@ def test_a_command_lists_the_devices_once(vanta, capsys, monkeypatch, selection)
     from pykorvane import _core
     listings = []
     listed = _core.attached_devices
-    monkeypatch.setattr(_core, "attached_devices", lambda: listings.append(1) or listed())
+    monkeypatch.setattr(_core, "attached_devices", lambda *args: listings.append(1) or listed(*args))
     argv = [vanta.path if a == "path" else a for a in selection]
     assert run(capsys, "gpio", "read", "1", *argv) == (0, "0\n", "")
     assert len(listings) == 1

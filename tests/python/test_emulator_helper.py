@@ -344,6 +344,18 @@ def test_state_saved_and_loaded_through_the_helper(helper_emu, tmp_path):
     assert helper_emu.device_count() == 1
 
 
+def test_a_state_file_as_written_before_loads_and_saves_unchanged(helper_emu, tmp_path):
+    """fixtures/emu-state-v1.json was written by the emulator's own JSON
+    writer (format version 1; three models, every kind of value): it loads,
+    and saving it again gives the same bytes."""
+    fixture = os.path.join(os.path.dirname(__file__), "fixtures", "emu-state-v1.json")
+    helper_emu.load_state(fixture)
+    assert helper_emu.device_count() == 4
+    helper_emu.save_state(tmp_path / "again.json")
+    with open(fixture, "rb") as written:
+        assert (tmp_path / "again.json").read_bytes() == written.read()
+
+
 def plain_interpreter(code, **variables):
     """A fresh interpreter without the preloaded library (sanitizer runtimes
     kept), with the build's korvane, pykorvane and this helper on its path."""

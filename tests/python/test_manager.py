@@ -3,6 +3,7 @@ import pytest
 
 import _korvane as K
 import korvane
+import pykorvane
 
 
 def test_nothing_attached_gives_empty_answers(emu):
@@ -85,9 +86,9 @@ def test_latin1_product_string_narrows_to_one_byte(emu):
     # The narrowed byte 0xE9 is not UTF-8, so it reaches Python escaped.
     assert manager.getDeviceList() == ("Vant\udce9",)
     assert manager.getDeviceList()[0].encode("utf-8", "surrogateescape") == b"Vant\xe9"
-    # The same character typed in Python travels as C3 A9 and never matches.
-    assert manager.getDeviceNum("Vant\u00e9") == 0
-    assert manager.getPathByName("Vant\u00e9") is None
+    # Lookups compare UTF-8: the same character typed in Python (C3 A9) matches.
+    assert manager.getDeviceNum("Vant\u00e9") == 1
+    assert manager.getPathByName("Vant\u00e9") == dev.path
 
 
 def test_wide_characters_keep_their_low_byte(emu):
@@ -95,7 +96,35 @@ def test_wide_characters_keep_their_low_byte(emu):
     dev.set_serial("S\u0141N")  # U+0141 keeps only 0x41, an "A"
     manager = korvane.KorDeviceManager()
     assert manager.getSerialList("Vanta") == ("SAN",)
-    assert manager.getPathByNameAndSerial("Vanta", "SAN") == dev.path
+    # The listed text is narrowed; the lookup matches the serial number itself.
+    assert manager.getPathByNameAndSerial("Vanta", "SAN") is None
+    assert manager.getPathByNameAndSerial("Vanta", "S\u0141N") == dev.path
+
+
+def _korvane_finds(serial):
+    return korvane.KorDeviceManager().getPathByNameAndSerial("Vanta", serial)
+
+
+def _pykorvane_finds(serial):
+    try:
+        with pykorvane.Vanta(serial=serial) as board:
+            return board.info.path
+    except pykorvane.DeviceNotFoundError:
+        return None
+
+
+@pytest.mark.parametrize("finds", [_korvane_finds, _pykorvane_finds], ids=["korvane", "pykorvane"])
+@pytest.mark.parametrize("wanted, found", [
+    ("VT-\u00e9", "composed"),
+    ("VT-e\u0301", "decomposed"),  # no normalisation: each form matches itself alone
+    ("VT-\U0001F600", "emoji"),
+    ("VT-\u00c9", None),  # no case folding
+    ("VT-e", None),
+])
+def test_both_modules_match_a_serial_number_by_its_utf8(emu, finds, wanted, found):
+    boards = {name: emu.add("Vanta", serial=serial) for name, serial in
+              [("composed", "VT-\u00e9"), ("decomposed", "VT-e\u0301"), ("emoji", "VT-\U0001F600")]}
+    assert finds(wanted) == (boards[found].path if found else None)
 
 
 def test_long_device_strings_neither_overrun_nor_fail(emu):

@@ -162,7 +162,7 @@ def test_a_listed_device_opens_as_its_model(emu, monkeypatch):
                          emu.add("DMM", serial="DM-1"))
     listings = []
     listed = _core.attached_devices
-    monkeypatch.setattr(_core, "attached_devices", lambda: listings.append(1) or listed())
+    monkeypatch.setattr(_core, "attached_devices", lambda *args: listings.append(1) or listed(*args))
     found = pk.devices()
     for info, model, dev in zip(found, (pk.Vanta, pk.Brondel, pk.Dmm), (board, hub, meter)):
         with info.open() as opened:

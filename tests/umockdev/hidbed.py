@@ -151,13 +151,15 @@ class Device:
 
     silent: the device takes host reports but answers none (a hung firmware).
     request_seen: set at each host report the device takes; clear it before
-    the call to wait on."""
+    the call to wait on. sysfs: its hidraw node's sysfs path while plugged
+    (for Testbed.uevent)."""
 
     def __init__(self, product: str, serial: str) -> None:
         self.product = product
         self.serial = serial
         self.firmware = Firmware(product, serial)
         self.path: Optional[str] = None
+        self.sysfs: Optional[str] = None
         self.silent = False
         self.request_seen = threading.Event()
         self._usb: Optional[str] = None
@@ -236,6 +238,8 @@ class HidBed:
         tb.set_attribute_binary(hid, "report_descriptor", REPORT_DESCRIPTOR)
         # add_device makes no node; a record with an N: line makes a pty.
         node = f"/dev/hidraw{n}"
+        # add_from_string sends the node's "add" uevent, as add_device does
+        # for the others.
         tb.add_from_string(f"P: {hid[len('/sys'):]}/hidraw/hidraw{n}\nN: {node[len('/dev/'):]}\n"
                            f"E: DEVNAME={node}\nE: SUBSYSTEM=hidraw\n"
                            f"A: dev={HIDRAW_MAJOR}:{n}\nL: device=../..\n")
@@ -247,7 +251,7 @@ class HidBed:
         # hang-up on every poll; this one keeps it open and never reads.
         device._keeper = os.open(os.readlink(self.root + node),
                                  os.O_RDWR | os.O_NOCTTY | os.O_CLOEXEC)
-        device._usb, device.path = usb, node
+        device._usb, device.path, device.sysfs = usb, node, f"{hid}/hidraw/hidraw{n}"
         device._stop.clear()
         device._thread = threading.Thread(target=device._serve, name=f"answers {node}", daemon=True)
         device._thread.start()
@@ -256,7 +260,9 @@ class HidBed:
 
     def unplug(self, device: Device) -> None:
         """Takes the device off: it leaves udev, its node vanishes and open
-        handles on it see a hang-up (poll POLLHUP, reads fail)."""
+        handles on it see a hang-up (poll POLLHUP, reads fail). No uevent
+        is sent (umockdev's remove_device sends none, and a uevent needs the
+        device's sysfs entry)."""
         assert device.path is not None, f"{device} is not plugged"
         device._stop.set()
         device._thread.join(JOIN_S)
@@ -275,7 +281,7 @@ class HidBed:
         os.close(null)
         os.close(device._keeper)
         device._master = device._keeper = -1
-        device.path = device._usb = None
+        device.path = device._usb = device.sysfs = None
         self.plugged.remove(device)
 
     def unplug_all(self) -> None:
