@@ -34,12 +34,23 @@ public:
     // of this process holds the device open.
     bool openPath(char const *path);
     bool close();
+#ifndef SWIG
     bool isConnected() const;
     std::string getVendorName() const;
     std::string getProductName() const;
     std::string getProductRevision() const;
     std::string getProductSerial() const;
     std::string getFirmVersion() const;
+#else
+    // The Python module's signatures name the object without const, as they
+    // always have (its messages and docstrings show them).
+    bool isConnected();
+    std::string getVendorName();
+    std::string getProductName();
+    std::string getProductRevision();
+    std::string getProductSerial();
+    std::string getFirmVersion();
+#endif
 
 #ifndef SWIG
     // The connection's link; its call lock guards calls on the connection.

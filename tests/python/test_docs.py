@@ -36,7 +36,7 @@ SKIPPED = [
     (r"^(ls|lsusb|udevadm|usbip|ssh) ", "looks at real devices or another host"),
     (r"^scripts/", "bootstraps, builds or tests the whole tree, which runs this test"),
     (r"^cmake |build-example/", "a build or install of its own (check-installed-library.sh does it)"),
-    (r"\bmy_\w+\.py\b", "runs a script of the reader's"),
+    (r"\bmy_\w+\.(py|cpp)\b", "runs a script or builds a program of the reader's"),
     (r"--duration", "logs for a minute or more, into files in the working tree"),
     (r"[|\[]|(?<![\w$])(FILE|PIN|SERIAL|PATH)\b(?!=)|\S {3,}korvane ",
      "a synopsis: placeholders, or commands side by side"),
