@@ -24,8 +24,9 @@ static_assert(KFW_REPORT_SIZE == emu::kReportSize, "reports are 64 bytes on both
 // Runs f(FirmwareModel&) under the model's lock; -1 for a null handle.
 template <class F>
 int withModel(kfw_model *model, F &&f) {
-    if (!model)
+    if (!model) {
         return -1;
+    }
     std::lock_guard<std::mutex> lock(model->mutex);
     return f(*model->firmware);
 }
@@ -37,12 +38,14 @@ int status(bool ok) { return ok ? 0 : -1; }
 extern "C" {
 
 kfw_model *kfw_create(const char *product, const char *serial) {
-    if (!product)
+    if (!product) {
         return nullptr;
+    }
     try {
         auto firmware = emu::FirmwareModel::create(product, serial ? serial : "");
-        if (!firmware)
+        if (!firmware) {
             return nullptr;
+        }
         auto model = std::make_unique<kfw_model>();
         model->firmware = std::move(firmware);
         return model.release();
@@ -54,8 +57,9 @@ kfw_model *kfw_create(const char *product, const char *serial) {
 void kfw_destroy(kfw_model *model) { delete model; }
 
 int kfw_handle_report(kfw_model *model, const uint8_t *report, uint8_t *answers, int capacity) {
-    if (!report || !answers || capacity < 1)
+    if (!report || !answers || capacity < 1) {
         return -1;
+    }
     return withModel(model, [&](emu::FirmwareModel &fw) {
         const emu::Report answer =
             fw.answer(emu::parseRequest(emu::makeReport(report, emu::kReportSize)));
@@ -65,8 +69,9 @@ int kfw_handle_report(kfw_model *model, const uint8_t *report, uint8_t *answers,
 }
 
 int kfw_set_attribute(kfw_model *model, uint16_t attid, const uint8_t *value, int len) {
-    if (len < 0 || (len > 0 && !value))
+    if (len < 0 || (len > 0 && !value)) {
         return -1;
+    }
     const emu::Bytes bytes(value, value + len);
     return withModel(model,
                      [&](emu::FirmwareModel &fw) { return status(fw.setAttribute(attid, bytes)); });
@@ -76,31 +81,36 @@ int kfw_get_attribute(kfw_model *model, uint16_t attid, uint8_t *out, int capaci
     return withModel(model, [&](emu::FirmwareModel &fw) {
         emu::Bytes value;
         if (!fw.readAttribute(attid, value) || capacity < int(value.size()) ||
-            (!out && !value.empty()))
+            (!out && !value.empty())) {
             return -1;
+        }
         std::copy(value.begin(), value.end(), out);
         return int(value.size());
     });
 }
 
 int kfw_set_adc(kfw_model *model, int channel, uint32_t value) {
-    if (channel < 0 || channel >= emu::AdcBlock::kChannels)
+    if (channel < 0 || channel >= emu::AdcBlock::kChannels) {
         return -1;
+    }
     return withModel(model, [&](emu::FirmwareModel &fw) {
-        if (!fw.adc())
+        if (!fw.adc()) {
             return -1;
+        }
         fw.adc()->setChannel(channel, value);
         return 0;
     });
 }
 
 int kfw_set_reading(kfw_model *model, uint16_t attid, float base, float amplitude, int period_ms) {
-    if (period_ms < 0)
+    if (period_ms < 0) {
         return -1;
+    }
     return withModel(model, [&](emu::FirmwareModel &fw) {
         emu::ReadingBlock *reading = fw.reading(attid);
-        if (!reading)
+        if (!reading) {
             return -1;
+        }
         reading->setVariation(base, amplitude, period_ms);
         return 0;
     });
@@ -109,8 +119,9 @@ int kfw_set_reading(kfw_model *model, uint16_t attid, float base, float amplitud
 int kfw_set_i2c_register(kfw_model *model, uint8_t address, uint8_t reg, uint16_t value) {
     return withModel(model, [&](emu::FirmwareModel &fw) {
         emu::I2cBridge::RegisterFile *regs = fw.i2c() ? fw.i2c()->target(address) : nullptr;
-        if (!regs)
+        if (!regs) {
             return -1;
+        }
         (*regs)[reg] = value;
         return 0;
     });

@@ -18,14 +18,14 @@ public:
     bool write(uint16_t, const Bytes &) override { return false; }
     bool set(uint16_t attid, const Bytes &value) override;
 
-    void setChannel(int channel, uint32_t value) { channels_[size_t(channel)] = value; }
+    void setChannel(int channel, uint32_t value) { channels[size_t(channel)] = value; }
 
     std::string stateKey() const override { return "adc"; }
     json::Value saveState() const override;
     void loadState(const json::Value &state, const std::string &where) override;
 
 private:
-    std::array<uint32_t, kChannels> channels_{};
+    std::array<uint32_t, kChannels> channels{};
 };
 
 }  // namespace emu

@@ -13,12 +13,14 @@ namespace emu {
 
 class AttributeBlock {
 public:
-    AttributeBlock(uint16_t base, uint16_t count) : base_(base), count_(count) {}
+    AttributeBlock(uint16_t base, uint16_t count) : firstAttid(base), attidCount(count) {}
     virtual ~AttributeBlock() = default;
     AttributeBlock(const AttributeBlock &) = delete;
     AttributeBlock &operator=(const AttributeBlock &) = delete;
 
-    bool serves(uint16_t attid) const { return attid >= base_ && attid - base_ < count_; }
+    bool serves(uint16_t attid) const {
+        return attid >= firstAttid && attid - firstAttid < attidCount;
+    }
 
     // The value a host read gets; false answers RC_FAIL.
     virtual bool read(uint16_t attid, Bytes &out) = 0;
@@ -37,11 +39,11 @@ public:
     virtual void loadState(const json::Value &, const std::string &) {}
 
 protected:
-    unsigned offset(uint16_t attid) const { return unsigned(attid - base_); }
+    unsigned offset(uint16_t attid) const { return unsigned(attid - firstAttid); }
 
 private:
-    uint16_t base_;
-    uint16_t count_;
+    uint16_t firstAttid;
+    uint16_t attidCount;
 };
 
 // Masks and port sets accept 1 to 4 value bytes, zero-extended to 32 bits.

@@ -18,8 +18,9 @@ inline Bytes le32(uint32_t v) {
 // The first four bytes (fewer when the value is shorter), zero-extended.
 inline uint32_t fromLe(const Bytes &b) {
     uint32_t v = 0;
-    for (size_t i = 0; i < b.size() && i < 4; ++i)
+    for (size_t i = 0; i < b.size() && i < 4; ++i) {
         v |= uint32_t(b[i]) << (8 * i);
+    }
     return v;
 }
 

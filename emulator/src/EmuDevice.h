@@ -103,20 +103,20 @@ public:
     // Runs f(DeviceState&) under the device's lock.
     template <class F>
     auto with(F &&f) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return f(state_);
+        std::lock_guard<std::mutex> lock(mutex);
+        return f(state);
     }
 
 private:
     void send(const Report &report, uint16_t attid, InputQueue::Clock::time_point ready);
     void killHandles();
 
-    mutable std::mutex mutex_;
-    DeviceState state_;
-    bool plugged_ = true;
-    bool retired_ = false;
-    std::vector<std::shared_ptr<InputQueue>> handles_;
-    std::map<uint8_t, Bytes> featureReports_;
+    mutable std::mutex mutex;
+    DeviceState state;
+    bool plugged = true;
+    bool retired = false;
+    std::vector<std::shared_ptr<InputQueue>> handles;
+    std::map<uint8_t, Bytes> featureReports;
 };
 
 }  // namespace emu

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "AdcBlock.h"
+#include "CalibrationBlock.h"
 #include "GpioBlock.h"
 #include "I2cBridge.h"
-#include "MeterBlocks.h"
 #include "Protocol.h"
+#include "ReadingBlock.h"
 
 namespace emu {
 
@@ -34,13 +35,13 @@ public:
     void removeAttribute(uint16_t attid);
 
     // The blocks this model has, null for the others.
-    GpioBlock *gpio() const { return gpio_; }
-    AdcBlock *adc() const { return adc_; }
-    I2cBridge *i2c() const { return i2c_; }
-    CalibrationBlock *calibration() const { return calibration_; }
+    GpioBlock *gpio() const { return gpioBlock; }
+    AdcBlock *adc() const { return adcBlock; }
+    I2cBridge *i2c() const { return i2cBridge; }
+    CalibrationBlock *calibration() const { return calibrationBlock; }
     ReadingBlock *reading(uint16_t attid) const;
 
-    const std::string &model() const { return model_; }
+    const std::string &model() const { return modelName; }
 
     // The firmware's part of a device's record in the state file: each
     // block's state under its key, the attributes set from outside
@@ -59,16 +60,16 @@ private:
     bool hostRead(uint16_t attid, Bytes &out);
     bool hostWrite(uint16_t attid, const Bytes &value);
 
-    std::string model_;
-    std::vector<std::unique_ptr<AttributeBlock>> blocks_;
-    std::map<uint16_t, Bytes> plain_;  // attributes set from outside
-    std::set<uint16_t> removed_;       // served no more until set again
-    GpioBlock *gpio_ = nullptr;
-    AdcBlock *adc_ = nullptr;
-    I2cBridge *i2c_ = nullptr;
-    CalibrationBlock *calibration_ = nullptr;
-    ReadingBlock *voltage_ = nullptr;
-    ReadingBlock *current_ = nullptr;
+    std::string modelName;
+    std::vector<std::unique_ptr<AttributeBlock>> blocks;
+    std::map<uint16_t, Bytes> plainAttributes;  // attributes set from outside
+    std::set<uint16_t> removedAttributes;       // served no more until set again
+    GpioBlock *gpioBlock = nullptr;
+    AdcBlock *adcBlock = nullptr;
+    I2cBridge *i2cBridge = nullptr;
+    CalibrationBlock *calibrationBlock = nullptr;
+    ReadingBlock *voltageReading = nullptr;
+    ReadingBlock *currentReading = nullptr;
 };
 
 }  // namespace emu

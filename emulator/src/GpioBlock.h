@@ -27,12 +27,12 @@ public:
 
 private:
     // All pins start as inputs without pulls, like a microcontroller after reset.
-    uint32_t direction_ = 0xFFFFFFFFu;
-    uint32_t pullUp_ = 0;
-    uint32_t pullDown_ = 0;
-    uint32_t outputLatch_ = 0;
-    uint32_t externalMask_ = 0;
-    uint32_t externalLevels_ = 0;
+    uint32_t direction = 0xFFFFFFFFu;
+    uint32_t pullUp = 0;
+    uint32_t pullDown = 0;
+    uint32_t outputLatch = 0;
+    uint32_t externalMask = 0;
+    uint32_t externalLevels = 0;
 };
 
 }  // namespace emu

@@ -8,19 +8,22 @@ namespace emu {
 
 namespace {
 wchar_t *duplicate(const std::optional<std::wstring> &text) {
-    if (!text)
+    if (!text) {
         return nullptr;
+    }
     auto *copy = static_cast<wchar_t *>(std::calloc(text->size() + 1, sizeof(wchar_t)));
-    if (copy)
+    if (copy) {
         std::wmemcpy(copy, text->c_str(), text->size());
+    }
     return copy;
 }
 }  // namespace
 
 hid_device_info *makeDeviceInfo(const InterfaceRecord &record) {
     auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
-    if (!info)
+    if (!info) {
         return nullptr;
+    }
     info->path = strdup(record.path.c_str());
     info->vendor_id = record.usb.vendorId;
     info->product_id = record.usb.productId;
@@ -37,8 +40,9 @@ hid_device_info *makeDeviceInfo(const InterfaceRecord &record) {
 }
 
 void freeDeviceInfo(hid_device_info *info) {
-    if (!info)
+    if (!info) {
         return;
+    }
     std::free(info->path);
     std::free(info->serial_number);
     std::free(info->manufacturer_string);

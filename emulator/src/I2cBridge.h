@@ -39,9 +39,9 @@ private:
     bool readData(unsigned width, Bytes &out);
     bool writeData(unsigned width, const Bytes &value);
 
-    std::map<uint8_t, RegisterFile> targets_;
-    uint8_t address_ = kDefaultAddress;
-    uint8_t pointer_ = 0;
+    std::map<uint8_t, RegisterFile> targetRegisters;
+    uint8_t selectedAddress = kDefaultAddress;
+    uint8_t registerPointer = 0;
 };
 
 }  // namespace emu

@@ -25,7 +25,7 @@ public:
     void loadState(const json::Value &state, const std::string &where) override;
 
 private:
-    std::array<Bytes, 5> texts_;
+    std::array<Bytes, 5> texts;
 };
 
 }  // namespace emu

@@ -35,10 +35,10 @@ private:
         Report report;
     };
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Pending> pending_;
-    bool dead_ = false;
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Pending> pending;
+    bool killed = false;
 };
 
 }  // namespace emu

@@ -11,24 +11,25 @@ public:
     explicit PortControlBlock(uint16_t attid) : AttributeBlock(attid, 1) {}
 
     bool read(uint16_t, Bytes &out) override {
-        out = le32(mask_);
+        out = le32(portMask);
         return true;
     }
     bool write(uint16_t, const Bytes &value) override {
-        if (!isMaskValue(value))
+        if (!isMaskValue(value)) {
             return false;
-        mask_ = fromLe(value);
+        }
+        portMask = fromLe(value);
         return true;
     }
 
     std::string stateKey() const override { return "ports"; }
-    json::Value saveState() const override { return mask_; }
+    json::Value saveState() const override { return portMask; }
     void loadState(const json::Value &state, const std::string &where) override {
-        mask_ = uint32_t(json::integer(state, where, 0, UINT32_MAX));
+        portMask = uint32_t(json::integer(state, where, 0, UINT32_MAX));
     }
 
 private:
-    uint32_t mask_ = 0;  // every port off at power-up
+    uint32_t portMask = 0;  // every port off at power-up
 };
 
 }  // namespace emu

@@ -14,16 +14,18 @@ Request parseRequest(const Report &report) {
     } else if (r.opcode == kOpValueSet) {
         // Bits 6-7 set or fewer than the four header bytes: not a request.
         r.wellFormed = length >= 4 && length <= 4 + kMaxWriteValue;
-        if (r.wellFormed)
+        if (r.wellFormed) {
             r.value.assign(report.begin() + 4, report.begin() + length);
+        }
     }
     return r;
 }
 
 Report makeReport(const uint8_t *bytes, size_t len) {
     Report r{};
-    if (bytes)
+    if (bytes) {
         std::copy(bytes, bytes + std::min(len, kReportSize), r.begin());
+    }
     return r;
 }
 

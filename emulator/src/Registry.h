@@ -44,10 +44,10 @@ private:
     void startFromStateFile(const std::string &path);
     static void saveAtExit();
 
-    std::string statePath_;  // set once, before any other thread sees the registry
+    std::string stateFilePath;  // set once, before any other thread sees the registry
 
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<EmuDevice>> devices_;
+    mutable std::mutex mutex;
+    std::vector<std::shared_ptr<EmuDevice>> registeredDevices;
 };
 
 }  // namespace emu

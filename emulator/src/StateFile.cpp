@@ -22,8 +22,9 @@
 #define O_CLOEXEC (O_NOINHERIT | O_BINARY)
 static int fsync(int fd) { return _commit(fd); }
 static int replaceFile(const char *from, const char *to) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return 0;
+    }
     errno = EACCES;
     return -1;
 }
@@ -45,8 +46,9 @@ json::Value optionalText(const std::optional<std::wstring> &text) {
 }
 
 std::optional<std::wstring> optionalText(const json::Value &v, const std::string &where) {
-    if (v.is_null())
+    if (v.is_null()) {
         return std::nullopt;
+    }
     return korvane::utf8ToWide(json::text(v, where));
 }
 
@@ -68,33 +70,40 @@ std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std
                                             size_t index) {
     json::Fields f(record, where);
     const json::Value *modelValue = f.get("model");
-    if (!modelValue)
+    if (!modelValue) {
         throw json::Error(f.at("model") + ": missing");
+    }
     const std::string &model = json::text(*modelValue, f.at("model"));
     std::optional<std::string> path, serial;
-    if (const json::Value *v = f.get("path"))
+    if (const json::Value *v = f.get("path")) {
         path = json::text(*v, f.at("path"));
-    if (const json::Value *v = f.get("serial"); v && !v->is_null())
+    }
+    if (const json::Value *v = f.get("serial"); v && !v->is_null()) {
         serial = json::text(*v, f.at("serial"));
+    }
     auto device = EmuDevice::create(model, serial, path, index);
-    if (!device)
+    if (!device) {
         throw json::Error(f.at("model") + ": unknown model \"" + model + "\" (" +
                           korvane::kor_product::kVanta + ", " + korvane::kor_product::kBrondel +
                           " or " + korvane::kor_product::kDmm + ")");
+    }
     device->with([&](DeviceState &s) {
         if (const json::Value *v = f.get("usb")) {
             UsbIdentity &usb = s.usb;
             json::Fields u(*v, f.at("usb"));
             u.integer("vendor_id", usb.vendorId);
             u.integer("product_id", usb.productId);
-            if (const json::Value *text = u.get("product"))
+            if (const json::Value *text = u.get("product")) {
                 usb.product = optionalText(*text, u.at("product"));
-            if (const json::Value *text = u.get("manufacturer"))
+            }
+            if (const json::Value *text = u.get("manufacturer")) {
                 usb.manufacturer = optionalText(*text, u.at("manufacturer"));
+            }
             u.integer("interfaces", usb.interfaces);
-            if (usb.interfaces < 1 || usb.interfaces > kMaxInterfaces)
+            if (usb.interfaces < 1 || usb.interfaces > kMaxInterfaces) {
                 throw json::Error(u.at("interfaces") + ": expected an integer from 1 to " +
                                   std::to_string(kMaxInterfaces));
+            }
             u.finish();
         }
         s.firmware->loadState(f);
@@ -105,26 +114,32 @@ std::shared_ptr<EmuDevice> deviceFromRecord(const json::Value &record, const std
 
 std::string stateText(const DeviceList &devices) {
     json::Value list = json::Value::array();
-    for (const auto &device : devices)
+    for (const auto &device : devices) {
         list.push_back(device->with([](DeviceState &s) { return deviceRecord(s); }));
+    }
     return json::write({{"format", kFormat}, {"version", kVersion}, {"devices", std::move(list)}});
 }
 
 DeviceList devicesFromState(const std::string &text) {
     const json::Value doc = json::parse(text);
     json::Fields f(doc, "");
-    if (const json::Value *format = f.get("format"))
-        if (json::text(*format, "format") != kFormat)
+    if (const json::Value *format = f.get("format")) {
+        if (json::text(*format, "format") != kFormat) {
             throw json::Error("format: not \"" + std::string(kFormat) + "\"");
-    if (const json::Value *version = f.get("version"))
-        if (json::integer(*version, "version", 0, INT32_MAX) != kVersion)
+        }
+    }
+    if (const json::Value *version = f.get("version")) {
+        if (json::integer(*version, "version", 0, INT32_MAX) != kVersion) {
             throw json::Error("version: this library reads version " + std::to_string(kVersion));
+        }
+    }
     DeviceList devices;
     if (const json::Value *list = f.get("devices")) {
         const auto &records = json::array(*list, "devices");
-        for (size_t i = 0; i < records.size(); ++i)
+        for (size_t i = 0; i < records.size(); ++i) {
             devices.push_back(
                 deviceFromRecord(records[i], "devices[" + std::to_string(i) + "]", i));
+        }
     } else {
         throw json::Error("devices: missing");
     }
@@ -174,15 +189,18 @@ bool writeStateFile(const std::string &path, const std::string &text, std::strin
     bool ok = true;
     while (ok && written < text.size()) {
         const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
             continue;
+        }
         ok = n > 0;
-        if (ok)
+        if (ok) {
             written += size_t(n);
+        }
     }
     ok = ok && ::fsync(fd) == 0;
-    if (!ok)
+    if (!ok) {
         error = std::string("cannot write ") + temporary + ": " + std::strerror(errno);
+    }
     if (::close(fd) != 0 && ok) {
         error = std::string("cannot write ") + temporary + ": " + std::strerror(errno);
         ok = false;
@@ -192,8 +210,9 @@ bool writeStateFile(const std::string &path, const std::string &text, std::strin
             std::string("cannot rename ") + temporary + " to " + path + ": " + std::strerror(errno);
         ok = false;
     }
-    if (!ok)
+    if (!ok) {
         ::unlink(temporary.c_str());
+    }
     return ok;
 }
 
@@ -202,8 +221,9 @@ bool writeStateFile(const std::string &path, const std::string &text, std::strin
 DeviceList loadStateFile(const std::string &path, bool &missing) {
     std::string text, error;
     missing = false;
-    if (!readStateFile(path, text, missing, error))
+    if (!readStateFile(path, text, missing, error)) {
         throw StateFileError(path, error, true);
+    }
     try {
         return devicesFromState(text);
     } catch (const std::exception &e) {

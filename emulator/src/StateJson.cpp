@@ -31,8 +31,9 @@ std::string located(const std::string &text, size_t at) {
 
 std::string shown(char c) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F)
+    if (byte >= 0x20 && byte < 0x7F) {
         return std::string("character '") + c + "'";
+    }
     char hex[16];
     std::snprintf(hex, sizeof hex, "byte 0x%02x", byte);
     return hex;
@@ -44,17 +45,21 @@ std::string shown(char c) {
 // string literal" gives "unexpected ']'; expected string literal").
 std::string describe(const Value::exception &e, const std::string &lastToken, char at) {
     std::string what = e.what();
-    if (const size_t dash = what.find(" - "); dash != std::string::npos)
+    if (const size_t dash = what.find(" - "); dash != std::string::npos) {
         what.erase(0, dash + 3);
-    else if (const size_t name = what.find("] "); name != std::string::npos)
+    } else if (const size_t name = what.find("] "); name != std::string::npos) {
         what.erase(0, name + 2);
+    }
     const std::string lastRead = "; last read: '" + lastToken + "'";
-    if (const size_t quoted = what.find(lastRead); quoted != std::string::npos)
+    if (const size_t quoted = what.find(lastRead); quoted != std::string::npos) {
         what.erase(quoted, lastRead.size());
-    if (what.rfind("invalid literal", 0) == 0)
+    }
+    if (what.rfind("invalid literal", 0) == 0) {
         return "unexpected " + shown(at);
-    if (what.find("surrogate") != std::string::npos)
+    }
+    if (what.find("surrogate") != std::string::npos) {
         return "unpaired surrogate";
+    }
     return what;
 }
 
@@ -63,7 +68,7 @@ std::string describe(const Value::exception &e, const std::string &lastToken, ch
 // and it says where a fault of the text is.
 class Builder {
 public:
-    explicit Builder(const std::string &text) : text_(text) {}
+    explicit Builder(const std::string &text) : source(text) {}
 
     bool null() { return add(Value()); }
     bool boolean(bool b) { return add(Value(b)); }
@@ -78,32 +83,34 @@ public:
     bool end_array() { return close(); }
 
     bool key(std::string &name) {
-        Frame &frame = open_.back();
-        if (!frame.keys.insert(name).second)
+        Frame &frame = frames.back();
+        if (!frame.keys.insert(name).second) {
             return fail(frame.where, "member \"" + name + "\" given twice");
-        key_ = std::move(name);
+        }
+        pendingKey = std::move(name);
         return true;
     }
 
     bool parse_error(std::size_t position, const std::string &lastToken,
                      const Value::exception &e) {
         // position counts the bytes read, the faulty one (or the end) last.
-        const size_t at = std::min(position > 0 ? position - 1 : 0, text_.size());
+        const size_t at = std::min(position > 0 ? position - 1 : 0, source.size());
         std::string what;
-        if (complete_)
+        if (complete) {
             what = "unexpected text after the document";
-        else if (at == text_.size())
+        } else if (at == source.size()) {
             what = "unexpected end of the text";
-        else if (text_[at] == '\0')  // nlohmann's end of the input
-            what = "unexpected " + shown(text_[at]);
-        else
-            what = describe(e, lastToken, text_[at]);
-        error_ = located(text_, at) + what;
+        } else if (source[at] == '\0') {  // nlohmann's end of the input
+            what = "unexpected " + shown(source[at]);
+        } else {
+            what = describe(e, lastToken, source[at]);
+        }
+        message = located(source, at) + what;
         return false;
     }
 
-    const std::string &error() const { return error_; }
-    Value take() { return std::move(root_); }
+    const std::string &error() const { return message; }
+    Value take() { return std::move(root); }
 
 private:
     struct Frame {
@@ -114,24 +121,26 @@ private:
 
     // The place of the value that comes next, for messages.
     std::string nextWhere() const {
-        if (open_.empty())
+        if (frames.empty()) {
             return "";
-        const Frame &frame = open_.back();
-        if (frame.value->is_object())
-            return frame.where.empty() ? key_ : frame.where + "." + key_;
+        }
+        const Frame &frame = frames.back();
+        if (frame.value->is_object()) {
+            return frame.where.empty() ? pendingKey : frame.where + "." + pendingKey;
+        }
         return frame.where + "[" + std::to_string(frame.value->size()) + "]";
     }
 
     Value *place(Value v) {
-        if (open_.empty()) {
-            root_ = std::move(v);
-            return &root_;
+        if (frames.empty()) {
+            root = std::move(v);
+            return &root;
         }
-        Value &parent = *open_.back().value;
+        Value &parent = *frames.back().value;
         if (parent.is_object()) {
             // Keys are unique already (key()): no lookup needed.
             auto &members = parent.get_ref<Value::object_t &>();
-            members.emplace_back(key_, std::move(v));
+            members.emplace_back(pendingKey, std::move(v));
             return &members.back().second;
         }
         auto &items = parent.get_ref<Value::array_t &>();
@@ -140,47 +149,50 @@ private:
     }
 
     bool add(Value v) {
-        complete_ = open_.empty();
+        complete = frames.empty();
         place(std::move(v));
         return true;
     }
 
     bool open(Value container) {
         std::string where = nextWhere();
-        if (open_.size() > kMaxDepth)
+        if (frames.size() > kMaxDepth) {
             return fail(where, "nested too deeply");
-        open_.push_back(Frame{place(std::move(container)), std::move(where), {}});
+        }
+        frames.push_back(Frame{place(std::move(container)), std::move(where), {}});
         return true;
     }
 
     bool close() {
-        open_.pop_back();
-        complete_ = open_.empty();
+        frames.pop_back();
+        complete = frames.empty();
         return true;
     }
 
     bool fail(const std::string &where, const std::string &what) {
-        error_ = where.empty() ? what : where + ": " + what;
+        message = where.empty() ? what : where + ": " + what;
         return false;
     }
 
-    const std::string &text_;
-    Value root_;
-    std::vector<Frame> open_;
-    std::string key_;
-    bool complete_ = false;
-    std::string error_;
+    const std::string &source;
+    Value root;
+    std::vector<Frame> frames;
+    std::string pendingKey;
+    bool complete = false;
+    std::string message;
 };
 
 }  // namespace
 
 Value parse(const std::string &text) {
     Builder builder(text);
-    if (!Value::sax_parse(text, &builder))
+    if (!Value::sax_parse(text, &builder)) {
         throw Error(builder.error().empty() ? "not a JSON text" : builder.error());
+    }
     // nlohmann ends the text at a zero byte; what follows it is not JSON.
-    if (const size_t zero = text.find('\0'); zero != std::string::npos)
+    if (const size_t zero = text.find('\0'); zero != std::string::npos) {
         throw Error(located(text, zero) + "unexpected text after the document");
+    }
     return builder.take();
 }
 
@@ -208,10 +220,11 @@ void writeFloat(std::string &out, double d) {
         out += "null";  // JSON has no infinities; callers keep those apart
         return;
     }
-    if (d == std::floor(d) && std::fabs(d) < 9007199254740992.0)
+    if (d == std::floor(d) && std::fabs(d) < 9007199254740992.0) {
         r = std::to_chars(buf, buf + sizeof buf, int64_t(d));
-    else
+    } else {
         r = std::to_chars(buf, buf + sizeof buf, d);
+    }
     out.append(buf, r.ptr);
 }
 
@@ -221,33 +234,39 @@ void writeValue(std::string &out, const Value &v, int indent) {
         out += '{';
         bool first = true;
         for (const auto &[key, member] : members) {
-            if (!first)
+            if (!first) {
                 out += ',';
+            }
             first = false;
             newline(out, indent + 1);
             writeScalar(out, Value(key));
             out += ": ";
             writeValue(out, member, indent + 1);
         }
-        if (!members.empty())
+        if (!members.empty()) {
             newline(out, indent);
+        }
         out += '}';
     } else if (v.is_array()) {
         // Arrays of plain values stay on one line (ADC channels, offsets).
         const auto &items = v.get_ref<const Value::array_t &>();
         bool flat = true;
-        for (const Value &item : items)
+        for (const Value &item : items) {
             flat = flat && !item.is_structured();
+        }
         out += '[';
         for (size_t i = 0; i < items.size(); ++i) {
-            if (i)
+            if (i) {
                 out += flat ? ", " : ",";
-            if (!flat)
+            }
+            if (!flat) {
                 newline(out, indent + 1);
+            }
             writeValue(out, items[i], indent + 1);
         }
-        if (!flat && !items.empty())
+        if (!flat && !items.empty()) {
             newline(out, indent);
+        }
         out += ']';
     } else if (v.is_number_float()) {
         writeFloat(out, v.get<double>());
@@ -284,8 +303,9 @@ namespace {
 }  // namespace
 
 double number(const Value &v, const std::string &where) {
-    if (!v.is_number())
+    if (!v.is_number()) {
         expected(where, "a number");
+    }
     return v.get<double>();
 }
 
@@ -298,8 +318,9 @@ float singleOf(const Value &v, const std::string &where) {
     const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d);
     float f = 0;
     const std::from_chars_result read = std::from_chars(buf, r.ptr, f);
-    if (read.ec != std::errc() || !std::isfinite(f))
+    if (read.ec != std::errc() || !std::isfinite(f)) {
         expected(where, "a number within the range of a float");
+    }
     return f;
 }
 
@@ -309,22 +330,25 @@ int64_t integer(const Value &v, const std::string &where, int64_t min, int64_t m
     };
     if (v.is_number_unsigned()) {
         const uint64_t u = v.get<uint64_t>();
-        if (max < 0 || u > uint64_t(max) || (min > 0 && u < uint64_t(min)))
+        if (max < 0 || u > uint64_t(max) || (min > 0 && u < uint64_t(min))) {
             outOfRange();
+        }
         return int64_t(u);
     }
     if (v.is_number_integer()) {
         const int64_t i = v.get<int64_t>();
-        if (i < min || i > max)
+        if (i < min || i > max) {
             outOfRange();
+        }
         return i;
     }
     if (v.is_number_float()) {
         // 5.0 is the integer 5.
         const double d = v.get<double>();
         if (d != std::floor(d) || std::fabs(d) >= 9007199254740992.0 || d < double(min) ||
-            d > double(max))
+            d > double(max)) {
             outOfRange();
+        }
         return int64_t(d);
     }
     outOfRange();
@@ -332,20 +356,23 @@ int64_t integer(const Value &v, const std::string &where, int64_t min, int64_t m
 }
 
 const std::string &text(const Value &v, const std::string &where) {
-    if (!v.is_string())
+    if (!v.is_string()) {
         expected(where, "a string");
+    }
     return v.get_ref<const std::string &>();
 }
 
 const Value::array_t &array(const Value &v, const std::string &where) {
-    if (!v.is_array())
+    if (!v.is_array()) {
         expected(where, "an array");
+    }
     return v.get_ref<const Value::array_t &>();
 }
 
 const Value::object_t &object(const Value &v, const std::string &where) {
-    if (!v.is_object())
+    if (!v.is_object()) {
         expected(where, "an object");
+    }
     return v.get_ref<const Value::object_t &>();
 }
 
@@ -361,8 +388,9 @@ unsigned parseHexKey(const std::string &key, const std::string &where, unsigned 
     unsigned value = 0;
     const char *end = key.data() + key.size();
     if (key.size() < 3 || key.size() > 10 || key[0] != '0' || (key[1] != 'x' && key[1] != 'X') ||
-        std::from_chars(key.data() + 2, end, value, 16).ptr != end || value > max)
+        std::from_chars(key.data() + 2, end, value, 16).ptr != end || value > max) {
         throw Error(where + ": \"" + key + "\" is not a number from 0x0 to " + hexKey(max, 1));
+    }
     return value;
 }
 
@@ -378,13 +406,15 @@ std::string hexBytes(const std::vector<uint8_t> &bytes) {
 
 std::vector<uint8_t> parseHexBytes(const std::string &text, const std::string &where) {
     std::vector<uint8_t> out;
-    if (text.size() % 2)
+    if (text.size() % 2) {
         throw Error(where + ": expected pairs of hex digits");
+    }
     for (size_t i = 0; i < text.size(); i += 2) {
         unsigned b = 0;
         const char *end = text.data() + i + 2;
-        if (std::from_chars(text.data() + i, end, b, 16).ptr != end)
+        if (std::from_chars(text.data() + i, end, b, 16).ptr != end) {
             throw Error(where + ": expected pairs of hex digits");
+        }
         out.push_back(uint8_t(b));
     }
     return out;
@@ -393,14 +423,14 @@ std::vector<uint8_t> parseHexBytes(const std::string &text, const std::string &w
 // ---- fields of an object
 
 Fields::Fields(const Value &v, std::string where)
-    : members_(object(v, where)), where_(std::move(where)), used_(members_.size(), false) {}
+    : members(object(v, where)), location(std::move(where)), used(members.size(), false) {}
 
 // (The members are a vector of pairs whose operator[] takes a key.)
 const Value *Fields::get(const std::string &key) {
     size_t i = 0;
-    for (const auto &[name, value] : members_) {
+    for (const auto &[name, value] : members) {
         if (name == key) {
-            used_[i] = true;
+            used[i] = true;
             return &value;
         }
         ++i;
@@ -409,14 +439,16 @@ const Value *Fields::get(const std::string &key) {
 }
 
 std::string Fields::at(const std::string &key) const {
-    return where_.empty() ? key : where_ + "." + key;
+    return location.empty() ? key : location + "." + key;
 }
 
 void Fields::finish() const {
     size_t i = 0;
-    for (const auto &member : members_)
-        if (!used_[i++])
+    for (const auto &member : members) {
+        if (!used[i++]) {
             throw Error(at(member.first) + ": unknown member");
+        }
+    }
 }
 
 }  // namespace emu::json

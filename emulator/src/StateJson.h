@@ -67,16 +67,17 @@ public:
     // integer in T's range.
     template <class T>
     void integer(const std::string &key, T &out) {
-        if (const Value *v = get(key))
+        if (const Value *v = get(key)) {
             out = T(json::integer(*v, at(key), int64_t(std::numeric_limits<T>::min()),
                                   int64_t(std::numeric_limits<T>::max())));
+        }
     }
     void finish() const;
 
 private:
-    const Value::object_t &members_;
-    std::string where_;
-    std::vector<bool> used_;
+    const Value::object_t &members;
+    std::string location;
+    std::vector<bool> used;
 };
 
 }  // namespace emu::json

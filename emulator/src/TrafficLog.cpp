@@ -38,22 +38,25 @@ void TrafficLog::deviceReport(const Report &report, uint16_t attid) {
     }
     // The value of a successful read answer, as the length field gives it.
     const size_t length = report[0] & 0x3F;
-    if (opcode == kOpValueGet && report[2] == kRcOk && (report[0] & 0xC0) == 0 && length >= 3)
+    if (opcode == kOpValueGet && report[2] == kRcOk && (report[0] & 0xC0) == 0 && length >= 3) {
         setValue(e, report.data() + 3, length - 3);
+    }
     append(e);
 }
 
 bool TrafficLog::get(int index, emu_log_entry &out) const {
-    if (index < 0 || size_t(index) >= entries_.size())
+    if (index < 0 || size_t(index) >= entries.size()) {
         return false;
-    out = entries_[size_t(index)];
+    }
+    out = entries[size_t(index)];
     return true;
 }
 
 void TrafficLog::append(const emu_log_entry &entry) {
-    if (entries_.size() >= kCapacity)
-        entries_.pop_front();
-    entries_.push_back(entry);
+    if (entries.size() >= kCapacity) {
+        entries.pop_front();
+    }
+    entries.push_back(entry);
 }
 
 }  // namespace emu

@@ -20,14 +20,14 @@ public:
     // device sends on its own.
     void deviceReport(const Report &report, uint16_t attid);
 
-    int count() const { return int(entries_.size()); }
+    int count() const { return int(entries.size()); }
     bool get(int index, emu_log_entry &out) const;
-    void clear() { entries_.clear(); }
+    void clear() { entries.clear(); }
 
 private:
     void append(const emu_log_entry &entry);
 
-    std::deque<emu_log_entry> entries_;
+    std::deque<emu_log_entry> entries;
 };
 
 }  // namespace emu

@@ -17,8 +17,9 @@ namespace {
 template <class F>
 int withDevice(int id, F &&f) {
     std::shared_ptr<emu::EmuDevice> device = Registry::instance().find(id);
-    if (!device)
+    if (!device) {
         return -1;
+    }
     return device->with(std::forward<F>(f));
 }
 
@@ -43,8 +44,9 @@ extern "C" {
 void emu_reset(void) { Registry::instance().reset(); }
 
 int emu_add_device(const char *model, const char *serial, const char *path) {
-    if (!model)
+    if (!model) {
         return -1;
+    }
     return Registry::instance().add(model, serial, path);
 }
 
@@ -53,8 +55,9 @@ int emu_device_count(void) { return Registry::instance().count(); }
 int emu_get_path(int dev, char *out, int capacity) {
     return withDevice(dev, [&](DeviceState &s) {
         const std::string &path = s.usb.path;
-        if (!out || capacity <= int(path.size()))
+        if (!out || capacity <= int(path.size())) {
             return -1;
+        }
         std::memcpy(out, path.c_str(), path.size() + 1);
         return int(path.size());
     });
@@ -90,8 +93,9 @@ int emu_set_manufacturer_string(int dev, const wchar_t *manufacturer) {
 }
 
 int emu_set_interface_count(int dev, int count) {
-    if (count < 1 || count > emu::kMaxInterfaces)
+    if (count < 1 || count > emu::kMaxInterfaces) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         s.usb.interfaces = count;
         return 0;
@@ -99,8 +103,9 @@ int emu_set_interface_count(int dev, int count) {
 }
 
 int emu_set_attribute(int dev, uint16_t attid, const uint8_t *value, int len) {
-    if (len < 0 || (len > 0 && !value))
+    if (len < 0 || (len > 0 && !value)) {
         return -1;
+    }
     const Bytes bytes(value, value + len);
     return withDevice(
         dev, [&](DeviceState &s) { return status(s.firmware->setAttribute(attid, bytes)); });
@@ -110,8 +115,9 @@ int emu_get_attribute(int dev, uint16_t attid, uint8_t *out, int capacity) {
     return withDevice(dev, [&](DeviceState &s) {
         Bytes value;
         if (!s.firmware->readAttribute(attid, value) || capacity < int(value.size()) ||
-            (!out && !value.empty()))
+            (!out && !value.empty())) {
             return -1;
+        }
         std::copy(value.begin(), value.end(), out);
         return int(value.size());
     });
@@ -127,20 +133,23 @@ int emu_remove_attribute(int dev, uint16_t attid) {
 int emu_set_gpio_external(int dev, uint32_t driven_mask, uint32_t levels) {
     return withDevice(dev, [&](DeviceState &s) {
         emu::GpioBlock *gpio = s.firmware->gpio();
-        if (!gpio)
+        if (!gpio) {
             return -1;
+        }
         gpio->setExternal(driven_mask, levels);
         return 0;
     });
 }
 
 int emu_set_adc(int dev, int channel, uint32_t value) {
-    if (channel < 0 || channel >= emu::AdcBlock::kChannels)
+    if (channel < 0 || channel >= emu::AdcBlock::kChannels) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         emu::AdcBlock *adc = s.firmware->adc();
-        if (!adc)
+        if (!adc) {
             return -1;
+        }
         adc->setChannel(channel, value);
         return 0;
     });
@@ -164,8 +173,9 @@ int emu_set_i2c_register(int dev, uint8_t address, uint8_t reg, uint16_t value) 
     return withDevice(dev, [&](DeviceState &s) {
         emu::I2cBridge::RegisterFile *regs =
             s.firmware->i2c() ? s.firmware->i2c()->target(address) : nullptr;
-        if (!regs)
+        if (!regs) {
             return -1;
+        }
         (*regs)[reg] = value;
         return 0;
     });
@@ -180,12 +190,14 @@ int emu_get_i2c_register(int dev, uint8_t address, uint8_t reg) {
 }
 
 int emu_set_reading(int dev, uint16_t attid, float base, float amplitude, int period_ms) {
-    if (period_ms < 0)
+    if (period_ms < 0) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         emu::ReadingBlock *reading = s.firmware->reading(attid);
-        if (!reading)
+        if (!reading) {
             return -1;
+        }
         reading->setVariation(base, amplitude, period_ms);
         return 0;
     });
@@ -195,8 +207,9 @@ int emu_set_calibration(int dev, int8_t low_current, int8_t high_current, int8_t
                         int8_t high_voltage) {
     return withDevice(dev, [&](DeviceState &s) {
         emu::CalibrationBlock *calibration = s.firmware->calibration();
-        if (!calibration)
+        if (!calibration) {
             return -1;
+        }
         calibration->setOffsets({low_current, high_current, low_voltage, high_voltage});
         return 0;
     });
@@ -224,8 +237,9 @@ int emu_set_mute(int dev, int mute) {
 }
 
 int emu_set_answer_delay(int dev, int delay_ms) {
-    if (delay_ms < 0)
+    if (delay_ms < 0) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         s.faults.answerDelayMs = delay_ms;
         return 0;
@@ -234,29 +248,33 @@ int emu_set_answer_delay(int dev, int delay_ms) {
 
 int emu_set_fail_attribute(int dev, uint16_t attid, int fail) {
     return withDevice(dev, [&](DeviceState &s) {
-        if (fail)
+        if (fail) {
             s.faults.failing.insert(attid);
-        else
+        } else {
             s.faults.failing.erase(attid);
+        }
         return 0;
     });
 }
 
 int emu_set_raw_answer(int dev, uint16_t attid, const uint8_t *bytes, int len) {
-    if (len > int(emu::kReportSize) || (len > 0 && !bytes))
+    if (len > int(emu::kReportSize) || (len > 0 && !bytes)) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
-        if (len < 0)
+        if (len < 0) {
             s.faults.rawAnswers.erase(attid);
-        else
+        } else {
             s.faults.rawAnswers[attid] = emu::makeReport(bytes, size_t(len));
+        }
         return 0;
     });
 }
 
 int emu_set_notifications_before_answer(int dev, int count) {
-    if (count < 0 || count > 1000)
+    if (count < 0 || count > 1000) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         s.faults.notificationsBeforeAnswer = count;
         return 0;
@@ -264,15 +282,17 @@ int emu_set_notifications_before_answer(int dev, int count) {
 }
 
 int emu_inject_report(int dev, const uint8_t *bytes, int len) {
-    if (len < 0 || len > int(emu::kReportSize) || (len > 0 && !bytes))
+    if (len < 0 || len > int(emu::kReportSize) || (len > 0 && !bytes)) {
         return -1;
+    }
     std::shared_ptr<emu::EmuDevice> device = Registry::instance().find(dev);
     return device ? status(device->inject(emu::makeReport(bytes, size_t(len)))) : -1;
 }
 
 int emu_delay_next_answer(int dev, int delay_ms) {
-    if (delay_ms < 0 || delay_ms > 600000)
+    if (delay_ms < 0 || delay_ms > 600000) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         s.faults.nextAnswerDelayMs = delay_ms;
         return 0;
@@ -280,8 +300,9 @@ int emu_delay_next_answer(int dev, int delay_ms) {
 }
 
 int emu_resize_next_answer(int dev, int value_len) {
-    if (value_len < 0 || value_len > int(emu::kMaxResizedValue))
+    if (value_len < 0 || value_len > int(emu::kMaxResizedValue)) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) {
         s.faults.nextAnswerValueLength = size_t(value_len);
         return 0;
@@ -297,8 +318,9 @@ int emu_duplicate_next_answer(int dev) {
 
 int emu_unplug(int dev) {
     std::shared_ptr<emu::EmuDevice> device = Registry::instance().find(dev);
-    if (!device)
+    if (!device) {
         return -1;
+    }
     device->unplug();
     return 0;
 }
@@ -313,8 +335,9 @@ int emu_log_count(int dev) {
 }
 
 int emu_log_get(int dev, int index, struct emu_log_entry *out) {
-    if (!out)
+    if (!out) {
         return -1;
+    }
     return withDevice(dev, [&](DeviceState &s) { return status(s.log.get(index, *out)); });
 }
 
@@ -326,16 +349,18 @@ int emu_log_clear(int dev) {
 }
 
 int emu_save_state(const char *path) {
-    if (!path || !*path)
+    if (!path || !*path) {
         return stateStatus(false, "no path given");
+    }
     std::string error;
     const bool ok = emu::saveStateFile(path, Registry::instance().all(), error);
     return stateStatus(ok, error);
 }
 
 int emu_load_state(const char *path) {
-    if (!path || !*path)
+    if (!path || !*path) {
         return stateStatus(false, "no path given");
+    }
     try {
         bool missing = false;
         Registry::instance().replace(emu::loadStateFile(path, missing));
@@ -356,8 +381,9 @@ int emu_state_error(char *out, int capacity) {
 
 int emu_open_handle_count(void) {
     int count = 0;
-    for (const auto &device : Registry::instance().all())
+    for (const auto &device : Registry::instance().all()) {
         count += device->openHandleCount();
+    }
     return count;
 }
 
