@@ -109,13 +109,12 @@ private:
     std::string identityText(const Attribute &text) const;
     Attribute *identityAttribute(int attid);
 
-    KorService::Receive receive;
-
     Attribute vendorName;
     Attribute productName;
     Attribute productRevision;
     Attribute productSerial;
     Attribute firmVersion;
+    KorService::Receive receive;
 };
 
 #ifndef SWIG
