@@ -46,6 +46,9 @@ EXTRACT_ALL = YES
 EXTRACT_PRIVATE = NO
 JAVADOC_AUTOBRIEF = YES
 ENABLE_PREPROCESSING = YES
+MACRO_EXPANSION = YES
+EXPAND_ONLY_PREDEF = YES
+PREDEFINED = KORVANE_API=
 QUIET = YES
 WARN_IF_UNDOCUMENTED = NO
 DOXYGEN
@@ -58,11 +61,12 @@ cp "$root/README.md" "$src/"
 cp "$root"/docs/*.md "$src/docs/"
 cp "$root/emulator/README.md" "$src/emulator/"
 cp -r "$root/docs/manual/index.rst" "$root/docs/manual/reference" "$src/"
+# Everything public is in namespace korvane, declared across the headers:
+# the page lists the installed headers and documents the namespace once.
 {
-  for header in "$headers"/*.h; do
-    name=$(basename "$header")
-    printf '%s\n%s\n\n.. doxygenfile:: %s\n\n' "$name" "${name//?/-}" "$name"
-  done
+  printf 'Installed headers: '
+  for header in "$headers"/*.h; do printf '``%s`` ' "$(basename "$header")"; done
+  printf '\n\n.. doxygennamespace:: korvane\n   :members:\n   :undoc-members:\n\n'
 } > "$src/reference/headers.rst.inc"
 
 # The korvane module as its stub describes it, importable under its own
