@@ -46,8 +46,8 @@ MODULE_CLASSES = {"DMM": korvane.Dmm, "Vanta": korvane.Vanta}
 PYKORVANE_CLASSES = {"DMM": pk.Dmm, "Vanta": pk.Vanta}
 MODULE_FAILED = {"count": 0xFFFFFFFF, "register": 0, "reading": FAILED_READING}
 
-CASES = [(family, face) for family, spec in FAMILIES.items()
-         for face in ("pykorvane", "module") if face == "pykorvane" or spec[3] is not None]
+CASES = [(family, face) for family, shape in FAMILIES.items()
+         for face in ("pykorvane", "module") if face == "pykorvane" or shape[3] is not None]
 
 
 @pytest.mark.parametrize("family, face", CASES)
