@@ -90,7 +90,7 @@ PY
 timeout 300 cmake -S "$root/examples/cpp" -B "$work/example" -G Ninja >/dev/null
 timeout 600 cmake --build "$work/example" >/dev/null
 out=$(timeout 60 korvane-emu --device DMM:DM-0042 -- "$work/example/read_meter" DM-0042)
-expected=$'DMM DM-0042, firmware 1.0.0\nvoltage: 5.0000 V\ncurrent: 0.2500 A'
+expected=$'DMM DM-0042, firmware 1.0.0\nvoltage: 5.0000 V\ncurrent: 0.2500 A\ncalibration offsets: low current -2, high current 3, low voltage 0, high voltage 1'
 [ "$out" = "$expected" ] || { echo "read_meter printed:" >&2; echo "$out" >&2; exit 1; }
 ldd "$work/example/read_meter" | grep -q "libkorvane.so.0 => /\(usr/\)\{0,1\}lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/" ||
   { echo "read_meter does not use the installed libkorvane" >&2; exit 1; }
