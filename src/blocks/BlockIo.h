@@ -72,6 +72,22 @@ inline Outcome<uint32_t> readUint(KorService *service, uint16_t attid, uint8_t w
                     : Outcome<uint32_t>::failed(got.result);
 }
 
+// Writes a value of width (1 to 4) bytes, least significant first, to
+// attribute attid.
+inline AttributeResult writeUint(KorService *service, uint16_t attid, uint32_t value,
+                                 uint8_t width) {
+    if (service == nullptr) {
+        return notOpen();
+    }
+    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    Attribute attribute(attid, PERMISSION_NONE, 0);
+    attribute.setValue(bytes, width);
+    return service->write(attribute);
+}
+
+inline AttributeResult ok() { return AttributeResult{AttributeStatus::Ok, RC_OK}; }
+
 // Sends attribute's id and value, saying how it ended.
 inline AttributeResult writeStatus(KorService *service, const Attribute &attribute) {
     return service == nullptr ? notOpen() : service->write(attribute);
