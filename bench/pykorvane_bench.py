@@ -5,7 +5,7 @@ HID library preloaded as scripts/bench.sh does:
 
 - ``bench_call_overhead(number)``: nanoseconds per call of calls that touch
   no device: pykorvane's ``is_open`` property, the binding's
-  ``is_connected()`` under it, and the proxy module's ``isConnected()``;
+  ``is_open()`` under it, and the proxy module's ``isConnected()``;
 - ``bench_voltage_loop(seconds, serial)``: a tight ``Dmm.voltage`` loop,
   transactions per second and the latency of each reading.
 
@@ -36,7 +36,7 @@ def bench_call_overhead(number: int = 200000) -> List[Tuple[str, float]]:
 
     return [
         ("pykorvane `board.is_open` (property over the binding)", ns("board.is_open")),
-        ("pykorvane binding `_core.Vanta.is_connected()`", ns("core.is_connected()")),
+        ("pykorvane binding `_core.Board.is_open()`", ns("core.is_open()")),
         ("proxy `korvane.Vanta().isConnected()`", ns("proxy.isConnected()")),
     ]
 

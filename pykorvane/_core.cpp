@@ -22,20 +22,20 @@
 #include <tuple>
 #include <vector>
 
-#include "AdcHw.h"
+#include "AdcInputs.h"
 #include "AttributeStatus.h"
+#include "Board.h"
 #include "CallGuard.h"
-#include "Brondel.h"
-#include "Dmm.h"
-#include "GpioHw.h"
+#include "Connection.h"
+#include "Gpio.h"
 #include "HotplugMonitor.h"
-#include "I2cHw.h"
-#include "KorCore.h"
+#include "Hub.h"
+#include "I2c.h"
 #include "KorDeviceManager.h"
-#include "version.h"
+#include "Meter.h"
 #include "Products.h"
 #include "ServiceAnchor.h"
-#include "Vanta.h"
+#include "version.h"
 
 namespace py = pybind11;
 // The binding names the core's classes and constants throughout.
@@ -83,9 +83,9 @@ std::vector<Record> attachedDevices(const std::optional<std::string> &product,
 
 using Offsets = std::tuple<int, int, int, int>;
 
-Read<Offsets> offsets(Dmm &meter) {
-    const Outcome<Dmm::CalibrationOffsets> got = meter.calibrationOffsets();
-    const Dmm::CalibrationOffsets o = got.valueOr(Dmm::CalibrationOffsets{});
+Read<Offsets> offsets(Meter &meter) {
+    const Outcome<Meter::CalibrationOffsets> got = meter.calibrationOffsets();
+    const Meter::CalibrationOffsets o = got.valueOr(Meter::CalibrationOffsets{});
     return Read<Offsets>{static_cast<int>(got.result.status), got.result.returnCode,
                          Offsets{o.lowCurrent, o.highCurrent, o.lowVoltage, o.highVoltage}};
 }
@@ -95,7 +95,7 @@ Read<Offsets> offsets(Dmm &meter) {
 // become lone surrogates (surrogateescape), as in the SWIG module, instead of
 // pybind11's strict decoding raising UnicodeDecodeError. The device is read
 // without the interpreter lock, the text converted with it.
-py::tuple identity(KorCore &core, int attid) {
+py::tuple identity(Connection &core, int attid) {
     const Outcome<std::string> got = [&] {
         py::gil_scoped_release released;
         return core.identity(attid);
@@ -124,12 +124,6 @@ py::cpp_function blockOf(Block Model::*member) {
             return Block(block);
         },
         py::return_value_policy::move);
-}
-
-// Model connections wait on the device itself: no receive thread.
-template <typename Model>
-Model *waitingModel() {
-    return new Model(KorService::Receive::Waiting);
 }
 
 // ---- Hotplug: waiting for devices to arrive and leave.
@@ -192,9 +186,9 @@ PYBIND11_MODULE(_core, m) {
     m.attr("STATUS_BAD_ARGUMENT") = static_cast<int>(AttributeStatus::BadArgument);
     m.attr("STATUS_UNPAIRED") = static_cast<int>(AttributeStatus::Unpaired);
 
-    m.attr("OPEN_UNAVAILABLE") = static_cast<int>(KorCore::OpenStatus::Unavailable);
-    m.attr("OPEN_BUSY") = static_cast<int>(KorCore::OpenStatus::Busy);
-    m.attr("OPEN_OTHER_PRODUCT") = static_cast<int>(KorCore::OpenStatus::OtherProduct);
+    m.attr("OPEN_UNAVAILABLE") = static_cast<int>(Connection::OpenStatus::Unavailable);
+    m.attr("OPEN_BUSY") = static_cast<int>(Connection::OpenStatus::Busy);
+    m.attr("OPEN_OTHER_PRODUCT") = static_cast<int>(Connection::OpenStatus::OtherProduct);
 
     m.attr("MODE_OUTPUT") = static_cast<int>(OUTPUT_PIN);
     m.attr("MODE_INPUT") = static_cast<int>(INPUT_PIN);
@@ -223,83 +217,91 @@ PYBIND11_MODULE(_core, m) {
           "Every attached device of the family: (path, product, serial, manufacturer, release, interface); "
           "with product or serial, those whose texts match them.");
 
-    py::class_<GpioHw>(m, "Gpio", "A connection's GPIO block (pins 0-31).", plainType())
-        .def("set_mode",
-             [](GpioHw &gpio, uint8_t pin, int mode) {
-                 // A number outside the enumeration must not be cast to it.
-                 if (mode < OUTPUT_PIN || mode > INPUT_PULLDOWN_PIN) {
-                     return done(AttributeResult{AttributeStatus::BadArgument, 0});
-                 }
-                 return done(gpio.setMode(pin, static_cast<PinMode>(mode)));
-             },
-             Released(), py::arg("pin"), py::arg("mode"))
+    py::class_<Gpio>(m, "Gpio", "A connection's GPIO block (pins 0-31).", plainType())
         .def("mode",
-             [](GpioHw &gpio, uint8_t pin) {
-                 const Outcome<PinMode> now = gpio.mode(pin);
-                 return Read<int>{static_cast<int>(now.result.status), now.result.returnCode,
-                                  static_cast<int>(now.valueOr(OUTPUT_PIN))};
+             [](Gpio &gpio, uint8_t pin, std::optional<int> mode) -> py::tuple {
+                 if (!mode) {
+                     const Outcome<PinMode> now = [&] {
+                         py::gil_scoped_release released;
+                         return gpio.mode(pin);
+                     }();
+                     return py::make_tuple(static_cast<int>(now.result.status), now.result.returnCode,
+                                           static_cast<int>(now.valueOr(OUTPUT_PIN)));
+                 }
+                 // A number outside the enumeration must not be cast to it.
+                 if (*mode < OUTPUT_PIN || *mode > INPUT_PULLDOWN_PIN) {
+                     return py::cast(done(AttributeResult{AttributeStatus::BadArgument, 0}));
+                 }
+                 const AttributeResult set = [&] {
+                     py::gil_scoped_release released;
+                     return gpio.mode(pin, static_cast<PinMode>(*mode));
+                 }();
+                 return py::cast(done(set));
              },
-             Released(), py::arg("pin"))
-        .def("level", [](GpioHw &gpio, uint8_t pin) { return read(gpio.level(pin)); }, Released(),
+             py::arg("pin"), py::arg("mode") = py::none())
+        .def("read", [](Gpio &gpio, uint8_t pin) { return read(gpio.read(pin)); }, Released(),
              py::arg("pin"))
-        .def("levels", [](GpioHw &gpio) { return read(gpio.levels()); }, Released())
-        .def("set_level", [](GpioHw &gpio, uint8_t pin, bool high) { return done(gpio.setLevel(pin, high)); },
+        .def("levels", [](Gpio &gpio) { return read(gpio.levels()); }, Released())
+        .def("write", [](Gpio &gpio, uint8_t pin, bool high) { return done(gpio.write(pin, high)); },
              Released(), py::arg("pin"), py::arg("high"))
-        .def("set_levels", [](GpioHw &gpio, uint32_t mask) { return done(gpio.setLevels(mask)); },
+        .def("write_levels", [](Gpio &gpio, uint32_t mask) { return done(gpio.writeLevels(mask)); },
              Released(), py::arg("mask"));
 
-    py::class_<AdcHw>(m, "Adc", "A connection's analogue channels (0-7).", plainType())
-        .def("channel", [](AdcHw &adc, uint8_t n) { return read(adc.channel(n)); }, Released(),
+    py::class_<AdcInputs>(m, "AdcInputs", "A connection's analogue channels (0-7).", plainType())
+        .def("read", [](AdcInputs &adc, uint8_t channel) { return read(adc.read(channel)); }, Released(),
              py::arg("channel"));
 
-    py::class_<I2cHw>(m, "I2c", "A connection's I2C bridge.", plainType())
-        .def("set_target", [](I2cHw &i2c, uint8_t address) { return done(i2c.setTarget(address)); },
+    py::class_<I2c>(m, "I2c", "A connection's I2C bridge.", plainType())
+        .def("set_target", [](I2c &i2c, uint8_t address) { return done(i2c.setTarget(address)); },
              Released(), py::arg("address"))
-        .def("read_register",
-             [](I2cHw &i2c, uint8_t reg, uint8_t width) { return read(i2c.readRegister(reg, width)); },
+        .def("read", [](I2c &i2c, uint8_t reg, uint8_t width) { return read(i2c.read(reg, width)); },
              Released(), py::arg("reg"), py::arg("width"))
-        .def("write_register",
-             [](I2cHw &i2c, uint8_t reg, uint32_t value, uint8_t width) {
-                 return done(i2c.writeRegister(reg, value, width));
+        .def("write",
+             [](I2c &i2c, uint8_t reg, uint32_t value, uint8_t width) {
+                 return done(i2c.write(reg, value, width));
              },
              Released(), py::arg("reg"), py::arg("value"), py::arg("width"))
-        .def("scan", [](I2cHw &i2c, uint8_t first, uint8_t last) { return read(i2c.scan(first, last)); },
+        .def("probe", [](I2c &i2c, uint8_t address) { return read(i2c.probe(address)); }, Released(),
+             py::arg("address"))
+        .def("scan", [](I2c &i2c, uint8_t first, uint8_t last) { return read(i2c.scan(first, last)); },
              Released(), py::arg("first"), py::arg("last"));
 
     // Destruction waits for calls other threads make on the connection; it
     // can only run once no Python call holds the object, so it keeps the lock.
-    py::class_<KorCore>(m, "Connection", "One connection to one device.", plainType())
-        .def("connect", [](KorCore &core, const std::string &path) { return static_cast<int>(core.connect(path)); },
+    py::class_<Connection>(m, "Connection", "One connection to one device.", plainType())
+        .def("open", [](Connection &core, const std::string &path) { return static_cast<int>(core.open(path)); },
              Released(), py::arg("path"))
         .def("identity", &identity, py::arg("attid"))
-        .def("close", [](KorCore &core) { core.close(); }, Released())
-        .def("is_connected", &KorCore::isConnected, Released());
+        .def("close", [](Connection &core) { core.close(); }, Released())
+        .def("is_open", &Connection::isOpen, Released());
 
+    // Model connections wait on the device itself: no receive thread.
+    py::class_<Board, Connection>(m, "Board", "The I/O board's connection.", plainType())
+        .def(py::init([] { return new Board(KorService::Receive::Waiting); }))
+        .def_property_readonly("gpio", blockOf(&Board::gpio))
+        .def_property_readonly("adc", blockOf(&Board::adc))
+        .def_property_readonly("i2c", blockOf(&Board::i2c));
 
-    py::class_<Vanta, KorCore>(m, "Vanta", "The I/O board's connection.", plainType())
-        .def(py::init(&waitingModel<Vanta>))
-        .def_property_readonly("gpio", blockOf(&Vanta::gpiohw))
-        .def_property_readonly("adc", blockOf(&Vanta::adchw))
-        .def_property_readonly("i2c", blockOf(&Vanta::i2chw));
-
-    py::class_<Brondel, KorCore>(m, "Brondel", "The hub's connection.", plainType())
-        .def(py::init(&waitingModel<Brondel>))
-        .def_property_readonly("gpio", blockOf(&Brondel::gpiohw))
-        .def("port_mask", [](Brondel &b) { return read(b.portMask()); }, Released())
-        .def("set_port_mask", [](Brondel &b, uint32_t mask) { return done(b.setPortMask(mask)); }, Released(),
+    py::class_<Hub, Connection>(m, "Hub", "The hub's connection.", plainType())
+        .def(py::init([] { return new Hub(KorService::Receive::Waiting); }))
+        .def_property_readonly("gpio", blockOf(&Hub::gpio))
+        .def("port_mask", [](Hub &hub) { return read(hub.portMask()); }, Released())
+        .def("set_port_mask", [](Hub &hub, uint32_t mask) { return done(hub.setPortMask(mask)); }, Released(),
              py::arg("mask"))
-        .def("set_port", [](Brondel &b, uint32_t port, bool on) { return done(b.setPort(port, on)); },
-             Released(), py::arg("port"), py::arg("on"));
+        .def("port_on", [](Hub &hub, int port) { return done(hub.portOn(port)); }, Released(), py::arg("port"))
+        .def("port_off", [](Hub &hub, int port) { return done(hub.portOff(port)); }, Released(), py::arg("port"))
+        .def("is_port_on", [](Hub &hub, int port) { return read(hub.isPortOn(port)); }, Released(),
+             py::arg("port"));
 
-    py::class_<Dmm, KorCore>(m, "Dmm", "The meter's connection.", plainType())
-        .def(py::init(&waitingModel<Dmm>))
-        .def_property_readonly("i2c", blockOf(&Dmm::i2chw))
-        .def("voltage", [](Dmm &d) { return read(d.voltageReading()); }, Released())
-        .def("current", [](Dmm &d) { return read(d.currentReading()); }, Released())
+    py::class_<Meter, Connection>(m, "Meter", "The meter's connection.", plainType())
+        .def(py::init([] { return new Meter(KorService::Receive::Waiting); }))
+        .def_property_readonly("i2c", blockOf(&Meter::i2c))
+        .def("voltage", [](Meter &meter) { return read(meter.voltage()); }, Released())
+        .def("current", [](Meter &meter) { return read(meter.current()); }, Released())
         .def("calibration_offsets", &offsets, Released())
-        .def("calibrate", [](Dmm &d) { return done(d.calibrate()); }, Released())
-        .def("registers", [](Dmm &d) { return read(d.registers()); }, Released())
-        .def("die_id", [](Dmm &d) { return read(d.dieId()); }, Released());
+        .def("calibrate", [](Meter &meter) { return done(meter.calibrate()); }, Released())
+        .def("registers", [](Meter &meter) { return read(meter.registers()); }, Released())
+        .def("die_id", [](Meter &meter) { return read(meter.dieId()); }, Released());
 
     // The hotplug monitor (HotplugMonitor.h): made and stopped without the
     // interpreter lock (making it enumerates, stopping it waits for an

@@ -21,9 +21,9 @@ class Adc(Block):
     def read(self, channel: int) -> int:
         """One channel's raw value, read from the device."""
         number = _args.integer("channel", channel, 0, self.CHANNELS - 1)
-        return int(check(self._block.channel(number), self._what(f"read({number})")))
+        return int(check(self._block.read(number), self._what(f"read({number})")))
 
     def read_all(self) -> List[int]:
         """The eight channels' values, channel 0 first (one read each)."""
-        return [int(check(self._block.channel(n), self._what(f"read_all() at channel {n}")))
+        return [int(check(self._block.read(n), self._what(f"read_all() at channel {n}")))
                 for n in range(self.CHANNELS)]

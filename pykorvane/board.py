@@ -25,8 +25,8 @@ class Vanta(Device):
 
     PRODUCT = _core.PRODUCT_VANTA
 
-    def _new_core(self) -> _core.Vanta:
-        return _core.Vanta()
+    def _new_core(self) -> _core.Board:
+        return _core.Board()
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         super().__init__(serial, path=path)

@@ -67,7 +67,7 @@ class Device:
         DeviceBusyError when another connection holds it, DeviceOpenError
         when it cannot be opened (no access to its node).
         """
-        if self._core.is_connected():
+        if self._core.is_open():
             return self
         try:
             return self._open_found(self._find())
@@ -79,7 +79,7 @@ class Device:
         """Opens the device of an enumeration record just made (found by
         open(), or the record of DeviceInfo.open()), without enumerating
         again."""
-        status = self._core.connect(info.path)
+        status = self._core.open(info.path)
         if status == _core.OPEN_BUSY:
             raise DeviceBusyError(f"{info.label} is held open by another "
                                   "connection (close it, or choose another device by serial or path)")
@@ -93,7 +93,7 @@ class Device:
         if status == _core.OPEN_OTHER_PRODUCT:
             raise DeviceNotFoundError(f"the device at {info.path} is not a {self.PRODUCT} "
                                       "(its product name says otherwise)")
-        if not self._core.is_connected():
+        if not self._core.is_open():
             # Unplugged while its identity was being read: not opened after all.
             self._core.close()
             raise DeviceNotFoundError(f"{info.label} was unplugged while it was being opened")
@@ -108,7 +108,7 @@ class Device:
     @property
     def is_open(self) -> bool:
         """Whether the connection is open (False after close or an unplug)."""
-        return bool(self._core.is_connected())
+        return bool(self._core.is_open())
 
     @property
     def info(self) -> Optional[DeviceInfo]:
@@ -135,7 +135,7 @@ class Device:
         else:
             wanted = self._wanted_serial or self._wanted_path
             label = f"{self.PRODUCT} {wanted}" if wanted else self.PRODUCT
-        if self._open_failure is not None and not self._core.is_connected():
+        if self._open_failure is not None and not self._core.is_open():
             label += f" (its last open failed: {self._open_failure})"
         return label
 

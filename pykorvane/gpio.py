@@ -60,13 +60,13 @@ class Gpio(Block):
                 raise ValueError(f"mode must be one of {names}, got {mode!r}") from None
         elif not isinstance(mode, PinMode):
             raise TypeError(f"mode must be a PinMode or str, not {type(mode).__name__}")
-        check(self._block.set_mode(number, _CORE_MODES[mode]), self._what(f"mode({number}, {mode.value!r})"))
+        check(self._block.mode(number, _CORE_MODES[mode]), self._what(f"mode({number}, {mode.value!r})"))
         return None
 
     def read(self, pin: int) -> bool:
         """The pin's level (True = high), read from the device."""
         number = self._pin(pin)
-        return bool(check(self._block.level(number), self._what(f"read({number})")))
+        return bool(check(self._block.read(number), self._what(f"read({number})")))
 
     def write(self, pin: int, level: bool) -> None:
         """Sets an output pin's level (True/1 = high); no other pin's output
@@ -74,7 +74,7 @@ class Gpio(Block):
         number = self._pin(pin)
         high = _args.level("level", level)
         what = self._what(f"write({number}, {high})")
-        result = self._block.set_level(number, high)
+        result = self._block.write(number, high)
         if result[0] == _core.STATUS_BAD_ARGUMENT:  # the pin number was checked above
             raise ValueError(f"{what}: pin {number} is an input; set it to output first")
         check(result, what)
@@ -87,4 +87,4 @@ class Gpio(Block):
     def write_levels(self, mask: int) -> None:
         """Sets the output levels of all 32 pins from a mask (bit n = pin n)."""
         value = _args.integer("mask", mask, 0, 0xFFFFFFFF)
-        check(self._block.set_levels(value), self._what(f"write_levels({value:#010x})"))
+        check(self._block.write_levels(value), self._what(f"write_levels({value:#010x})"))

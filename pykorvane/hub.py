@@ -27,8 +27,8 @@ class Brondel(Device):
     #: Number of ports.
     PORTS = 32
 
-    def _new_core(self) -> _core.Brondel:
-        return _core.Brondel()
+    def _new_core(self) -> _core.Hub:
+        return _core.Hub()
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         super().__init__(serial, path=path)
@@ -52,15 +52,14 @@ class Brondel(Device):
     def port_on(self, port: int) -> None:
         """Powers port ``port`` (1-32); the other ports stay as they are."""
         number = self._port(port)
-        check(self._core.set_port(number, True), f"{self._label()}: port_on({number})")
+        check(self._core.port_on(number), f"{self._label()}: port_on({number})")
 
     def port_off(self, port: int) -> None:
         """Switches port ``port`` (1-32) off; the other ports stay as they are."""
         number = self._port(port)
-        check(self._core.set_port(number, False), f"{self._label()}: port_off({number})")
+        check(self._core.port_off(number), f"{self._label()}: port_off({number})")
 
     def is_port_on(self, port: int) -> bool:
         """Whether port ``port`` (1-32) is powered, read from the hub."""
         number = self._port(port)
-        mask = int(check(self._core.port_mask(), f"{self._label()}: is_port_on({number})"))
-        return bool(mask >> (number - 1) & 1)
+        return bool(check(self._core.is_port_on(number), f"{self._label()}: is_port_on({number})"))

@@ -46,7 +46,7 @@ class I2c(Block):
         """The target's register ``reg`` (0x00-0xFF), ``width`` bytes (1-4)."""
         register = _args.integer("reg", reg, 0, 0xFF)
         size = _args.integer("width", width, 1, 4)
-        return int(check(self._block.read_register(register, size),
+        return int(check(self._block.read(register, size),
                          self._what(f"read({register:#04x}, width={size})")))
 
     def write(self, reg: int, value: int, width: int = 2) -> None:
@@ -55,15 +55,14 @@ class I2c(Block):
         register = _args.integer("reg", reg, 0, 0xFF)
         size = _args.integer("width", width, 1, 4)
         data = _args.integer("value", value, 0, (1 << (8 * size)) - 1)
-        check(self._block.write_register(register, data, size),
+        check(self._block.write(register, data, size),
               self._what(f"write({register:#04x}, {data:#x}, width={size})"))
 
     def probe(self, address: int) -> bool:
         """Whether a target acknowledges ``address`` (0x00-0x7F); the bridge's
         target is set back afterwards."""
         value = _args.integer("address", address, 0, 0x7F)
-        found = check(self._block.scan(value, value), self._what(f"probe({value:#04x})"))
-        return value in found
+        return bool(check(self._block.probe(value), self._what(f"probe({value:#04x})")))
 
     def scan(self, first: int = SCAN_FIRST, last: int = SCAN_LAST) -> List[int]:
         """The addresses in first..last (default 0x08-0x77) whose target

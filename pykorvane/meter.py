@@ -39,8 +39,8 @@ class Dmm(Device):
     #: The registers ``registers()`` reads: 0x00 to 0x11.
     REGISTERS = range(0x00, 0x12)
 
-    def _new_core(self) -> _core.Dmm:
-        return _core.Dmm()
+    def _new_core(self) -> _core.Meter:
+        return _core.Meter()
 
     def __init__(self, serial: Optional[str] = None, *, path: Optional[str] = None) -> None:
         super().__init__(serial, path=path)
