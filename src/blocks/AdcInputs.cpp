@@ -18,7 +18,8 @@ Outcome<uint32_t> AdcInputs::read(int channel) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
     block_io::BlockCall call(serviceAnchor);
-    return block_io::readUint(call.service(), static_cast<uint16_t>(firstId + channel), kCountBytes);
+    return block_io::readUint(call.service(), static_cast<uint16_t>(firstId + channel),
+                              kCountBytes);
 }
 
 }  // namespace korvane

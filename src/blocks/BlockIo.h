@@ -5,11 +5,8 @@
 #ifndef KORVANE_BLOCKIO_H
 #define KORVANE_BLOCKIO_H
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <utility>
 
 #include "Attribute.h"
 #include "CallGuard.h"
@@ -34,33 +31,6 @@ private:
 };
 
 inline AttributeResult notOpen() { return AttributeResult{AttributeStatus::NotOpen, 0}; }
-
-// How a read fills an attribute. Exact: the answer must carry width bytes
-// (anything else is Malformed), which become the whole value. OverCache: a
-// value of any length is written over the cached value's leading bytes, as
-// the legacy calls that treat the attributes as their cache do.
-enum class Fill {
-    Exact,
-    OverCache
-};
-
-// Reads the device's value into attribute, saying how it ended; a failed
-// read keeps the attribute's value.
-inline AttributeResult readStatus(KorService *service, Attribute &attribute, uint8_t width,
-                                  Fill fill) {
-    if (service == nullptr) {
-        return notOpen();
-    }
-    if (fill == Fill::OverCache) {
-        return service->read(attribute);
-    }
-    Outcome<AnswerValue> got = service->readValue(attribute.getAttid(), width, width);
-    if (got.ok()) {
-        AnswerValue value = got.value();
-        attribute.setValue(value.bytes.data(), width);
-    }
-    return got.result;
-}
 
 // A value of exactly width (1 to 4) bytes, least significant first.
 inline Outcome<uint32_t> readUint(KorService *service, uint16_t attid, uint8_t width) {
@@ -88,25 +58,8 @@ inline AttributeResult writeUint(KorService *service, uint16_t attid, uint32_t v
 
 inline AttributeResult ok() { return AttributeResult{AttributeStatus::Ok, RC_OK}; }
 
-// Sends attribute's id and value, saying how it ended.
-inline AttributeResult writeStatus(KorService *service, const Attribute &attribute) {
-    return service == nullptr ? notOpen() : service->write(attribute);
-}
-
 // An argument refused before anything was sent.
 inline AttributeResult badArgument() { return AttributeResult{AttributeStatus::BadArgument, 0}; }
-
-// A block's attributes by value: ids base, base + 1, ... base + N - 1.
-template <std::size_t... Index>
-std::array<Attribute, sizeof...(Index)> attributesFrom(int base, std::index_sequence<Index...>) {
-    return {
-        {Attribute(static_cast<uint16_t>(base + static_cast<int>(Index)), PERMISSION_NONE, 0)...}};
-}
-
-template <std::size_t N>
-std::array<Attribute, N> attributesFrom(int base) {
-    return attributesFrom(base, std::make_index_sequence<N>{});
-}
 
 // Bit pin of a 32-bit mask set or cleared.
 inline uint32_t withBit(uint32_t mask, unsigned bit, bool set) {

@@ -87,16 +87,17 @@ AttributeResult Gpio::mode(int pin, PinMode mode) {
             // Counted before the write: one that got no answer may have
             // been carried out all the same.
             written[writes++] = {pull, before.value()};
-            const AttributeResult done =
-                writeMask(pull, block_io::withBit(before.value(), static_cast<unsigned>(pin), wanted));
+            const AttributeResult done = writeMask(
+                pull, block_io::withBit(before.value(), static_cast<unsigned>(pin), wanted));
             if (!done.ok()) {
                 return undo(done);
             }
         }
     }
     written[writes++] = {ATT_GPIO_INOUT_MODE, direction.value()};
-    const AttributeResult done = writeMask(
-        ATT_GPIO_INOUT_MODE, block_io::withBit(direction.value(), static_cast<unsigned>(pin), input));
+    const AttributeResult done =
+        writeMask(ATT_GPIO_INOUT_MODE,
+                  block_io::withBit(direction.value(), static_cast<unsigned>(pin), input));
     return done.ok() ? done : undo(done);
 }
 

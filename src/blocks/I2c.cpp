@@ -23,7 +23,8 @@ AttributeResult I2c::setTarget(int address) {
 
 AttributeResult I2c::sendTarget(uint8_t address) {
     block_io::BlockCall call(serviceAnchor);
-    const AttributeResult done = block_io::writeUint(call.service(), id(ATT_I2C_DEVICE_ADDR), address, 1);
+    const AttributeResult done =
+        block_io::writeUint(call.service(), id(ATT_I2C_DEVICE_ADDR), address, 1);
     if (done.ok()) {
         pendingTarget = -1;  // the bridge holds what was asked for last
     }
@@ -104,7 +105,8 @@ Outcome<std::vector<uint8_t>> I2c::scan(int first, int last) {
     block_io::BlockCall call(serviceAnchor);
     int previous = pendingTarget;
     if (previous < 0) {
-        const Outcome<uint32_t> target = block_io::readUint(call.service(), id(ATT_I2C_DEVICE_ADDR), 1);
+        const Outcome<uint32_t> target =
+            block_io::readUint(call.service(), id(ATT_I2C_DEVICE_ADDR), 1);
         if (!target.ok()) {
             return Found::failed(target.result);
         }

@@ -1,5 +1,7 @@
 #include "GpioHw.h"
 
+#include <utility>
+
 #include "BlockIo.h"
 
 namespace korvane {
@@ -7,22 +9,32 @@ namespace korvane {
 namespace {
 const uint8_t kPins = 32;
 const bool kFailed = true;
+
+// The block's attributes by value: ids base, base + 1, ... base + N - 1.
+template <std::size_t... Index>
+std::array<Attribute, sizeof...(Index)> attributesFrom(int base, std::index_sequence<Index...>) {
+    return {
+        {Attribute(static_cast<uint16_t>(base + static_cast<int>(Index)), PERMISSION_NONE, 0)...}};
+}
 }  // namespace
 
 GpioHw::GpioHw(KorService *service, int base)
-    : gpio(service, base), attributes(block_io::attributesFrom<kAttributes>(base)) {}
+    : gpio(service, base),
+      attributes(attributesFrom(base, std::make_index_sequence<kAttributes>{})) {}
 
 GpioHw::~GpioHw() = default;
 
 AttributeResult GpioHw::readCached(int which) {
     block_io::BlockCall call(gpio.anchor());
-    return block_io::readStatus(call.service(), attributes[which], 4, block_io::Fill::OverCache);
+    return call.service() == nullptr ? block_io::notOpen()
+                                     : call.service()->read(attributes[which]);
 }
 
 AttributeResult GpioHw::writeCached(int which, uint32_t mask) {
     block_io::BlockCall call(gpio.anchor());
     attributes[which].setValue(mask);
-    return block_io::writeStatus(call.service(), attributes[which]);
+    return call.service() == nullptr ? block_io::notOpen()
+                                     : call.service()->write(attributes[which]);
 }
 
 // The module's own mode change: the direction and pull-up masks read over
@@ -43,7 +55,8 @@ bool GpioHw::pinMode(uint8_t pin, PinMode mode) {
             return kFailed;
         }
         const uint32_t pullUps = attributes[ATT_GPIO_PULL_UP].getValueUint32();
-        if (!writeCached(ATT_GPIO_PULL_UP, block_io::withBit(pullUps, pin, mode == INPUT_PULLUP_PIN))
+        if (!writeCached(ATT_GPIO_PULL_UP,
+                         block_io::withBit(pullUps, pin, mode == INPUT_PULLUP_PIN))
                  .ok()) {
             return kFailed;
         }

@@ -16,8 +16,8 @@ I2cHw::~I2cHw() = default;
 // done (I2c::setTarget refuses those).
 bool I2cHw::setI2cDeviceAddr(uint8_t addr) {
     block_io::BlockCall call(i2c.anchor());
-    return !block_io::writeUint(call.service(), static_cast<uint16_t>(i2c.base() + ATT_I2C_DEVICE_ADDR),
-                                addr, 1)
+    return !block_io::writeUint(call.service(),
+                                static_cast<uint16_t>(i2c.base() + ATT_I2C_DEVICE_ADDR), addr, 1)
                 .ok();
 }
 
