@@ -17,8 +17,8 @@ Outcome<uint32_t> AdcInputs::read(int channel) {
     if (channel < 0 || channel >= kChannels) {
         return Outcome<uint32_t>::failed(block_io::badArgument());
     }
-    block_io::BlockCall call(serviceAnchor);
-    return block_io::readUint(call.service(), static_cast<uint16_t>(firstId + channel),
+    const ServiceLease lease(serviceAnchor);
+    return block_io::readUint(lease.service(), static_cast<uint16_t>(firstId + channel),
                               kCountBytes);
 }
 

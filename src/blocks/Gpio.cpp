@@ -18,14 +18,16 @@ bool bitOf(uint32_t mask, int pin) { return ((mask >> pin) & 1u) != 0; }
 Gpio::Gpio(KorService *service, int base)
     : serviceAnchor(block_io::anchorOf(service)), firstId(base) {}
 
+// One transaction (which takes the call lock itself): the lease only keeps
+// the service alive.
 Outcome<uint32_t> Gpio::readMask(int which) {
-    block_io::BlockCall call(serviceAnchor);
-    return block_io::readUint(call.service(), static_cast<uint16_t>(firstId + which), kMaskBytes);
+    const ServiceLease lease(serviceAnchor);
+    return block_io::readUint(lease.service(), static_cast<uint16_t>(firstId + which), kMaskBytes);
 }
 
 AttributeResult Gpio::writeMask(int which, uint32_t mask) {
-    block_io::BlockCall call(serviceAnchor);
-    return block_io::writeUint(call.service(), static_cast<uint16_t>(firstId + which), mask,
+    const ServiceLease lease(serviceAnchor);
+    return block_io::writeUint(lease.service(), static_cast<uint16_t>(firstId + which), mask,
                                kMaskBytes);
 }
 

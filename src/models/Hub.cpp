@@ -34,13 +34,12 @@ void Hub::swapWith(Hub &other) noexcept {
     std::swap(gpio, other.gpio);
 }
 
+// Single transactions, which take the call lock themselves.
 Outcome<uint32_t> Hub::portMask() {
-    CallGuard call(link());
     return block_io::readUint(service(), ATT_USB_PORT_CTRL, kMaskBytes);
 }
 
 AttributeResult Hub::setPortMask(uint32_t mask) {
-    CallGuard call(link());
     return block_io::writeUint(service(), ATT_USB_PORT_CTRL, mask, kMaskBytes);
 }
 

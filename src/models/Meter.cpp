@@ -39,7 +39,6 @@ Outcome<float> Meter::current() { return reading(ATT_CURRENT); }
 
 // A reading is a 4-byte IEEE float, least significant byte first.
 Outcome<float> Meter::reading(uint16_t attid) {
-    CallGuard call(link());
     const Outcome<uint32_t> bits = block_io::readUint(service(), attid, kReadingBytes);
     if (!bits.ok()) {
         return Outcome<float>::failed(bits.result);
@@ -52,7 +51,6 @@ Outcome<float> Meter::reading(uint16_t attid) {
 
 // Each offset is one signed byte of the 32-bit value, lowest byte first.
 Outcome<Meter::CalibrationOffsets> Meter::calibrationOffsets() {
-    CallGuard call(link());
     const Outcome<uint32_t> read = block_io::readUint(service(), ATT_CALIBRATION, kReadingBytes);
     if (!read.ok()) {
         return Outcome<CalibrationOffsets>::failed(read.result);
@@ -67,7 +65,6 @@ Outcome<Meter::CalibrationOffsets> Meter::calibrationOffsets() {
 
 // Writing the 32-bit 0 starts the run.
 AttributeResult Meter::calibrate() {
-    CallGuard call(link());
     return block_io::writeUint(service(), ATT_CALIBRATION, 0, kReadingBytes);
 }
 
