@@ -36,9 +36,9 @@ const char *modeName(korvane::PinMode mode) {
     return "unknown";
 }
 
-void showPin(korvane::GpioHw &gpio, int pin) {
+void showPin(korvane::Gpio &gpio, int pin) {
     const korvane::Outcome<korvane::PinMode> mode = gpio.mode(pin);
-    const korvane::Outcome<bool> level = gpio.level(pin);
+    const korvane::Outcome<bool> level = gpio.read(pin);
     if (step("pin mode", mode.result) && step("pin level", level.result)) {
         std::printf("pin %d: %s, level %d\n", pin, modeName(mode.value()), level.value() ? 1 : 0);
     }
@@ -46,17 +46,18 @@ void showPin(korvane::GpioHw &gpio, int pin) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    korvane::Vanta board;
+    korvane::Board board;
     if (!example::openModel(board, korvane::kor_product::kVanta, argc > 1 ? argv[1] : nullptr)) {
         return 2;
     }
-    std::printf("%s %s, firmware %s\n", board.getProductName().c_str(),
-                board.getProductSerial().c_str(), board.getFirmVersion().c_str());
+    std::printf("%s %s, firmware %s\n", example::identity(board, korvane::ATT_PRODUCT_NAME).c_str(),
+                example::identity(board, korvane::ATT_PRODUCT_SERIAL).c_str(),
+                example::identity(board, korvane::ATT_FIRM_VERSION).c_str());
 
-    korvane::GpioHw &gpio = board.gpiohw;
-    step("pin 5 output", gpio.setMode(5, korvane::OUTPUT_PIN));
-    step("pin 5 high", gpio.setLevel(5, true));
-    step("pin 6 pull-up", gpio.setMode(6, korvane::INPUT_PULLUP_PIN));
+    korvane::Gpio &gpio = board.gpio;
+    step("pin 5 output", gpio.mode(5, korvane::OUTPUT_PIN));
+    step("pin 5 high", gpio.write(5, true));
+    step("pin 6 pull-up", gpio.mode(6, korvane::INPUT_PULLUP_PIN));
     showPin(gpio, 5);
     showPin(gpio, 6);
     const korvane::Outcome<uint32_t> levels = gpio.levels();
@@ -64,16 +65,16 @@ int main(int argc, char **argv) {
         std::printf("levels: 0x%08x\n", static_cast<unsigned>(levels.value()));
     }
 
-    const korvane::Outcome<uint32_t> adc = board.adchw.channel(3);
+    const korvane::Outcome<uint32_t> adc = board.adc.read(3);
     if (step("ADC channel 3", adc.result)) {
         std::printf("ADC channel 3: %u\n", static_cast<unsigned>(adc.value()));
     }
 
-    korvane::I2cHw &i2c = board.i2chw;
+    korvane::I2c &i2c = board.i2c;
     const int reg = 0x05;
     if (step("I2C target 0x40", i2c.setTarget(0x40)) &&
-        step("I2C write", i2c.writeRegister(reg, 0xABCD, 2))) {
-        const korvane::Outcome<uint32_t> read = i2c.readRegister(reg, 2);
+        step("I2C write", i2c.write(reg, 0xABCD, 2))) {
+        const korvane::Outcome<uint32_t> read = i2c.read(reg, 2);
         if (step("I2C read", read.result)) {
             std::printf("I2C 0x40 register 0x%02x: 0x%04x\n", reg,
                         static_cast<unsigned>(read.value()));

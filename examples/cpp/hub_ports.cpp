@@ -21,7 +21,7 @@ void report(const char *step, const korvane::AttributeResult &result) {
     }
 }
 
-void showMask(korvane::Brondel &hub) {
+void showMask(korvane::Hub &hub) {
     const korvane::Outcome<uint32_t> mask = hub.portMask();
     if (mask.ok()) {
         std::printf("port mask: 0x%08x\n", static_cast<unsigned>(mask.value()));
@@ -32,20 +32,21 @@ void showMask(korvane::Brondel &hub) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    korvane::Brondel hub;
+    korvane::Hub hub;
     if (!example::openModel(hub, korvane::kor_product::kBrondel, argc > 1 ? argv[1] : nullptr)) {
         return 2;
     }
-    std::printf("%s %s\n", hub.getProductName().c_str(), hub.getProductSerial().c_str());
+    std::printf("%s %s\n", example::identity(hub, korvane::ATT_PRODUCT_NAME).c_str(),
+                example::identity(hub, korvane::ATT_PRODUCT_SERIAL).c_str());
     showMask(hub);
     std::printf("ports 1-4 on\n");
     report("ports 1-4 on", hub.setPortMask(0x0F));
     showMask(hub);
     std::printf("port 3 off\n");
-    report("port 3 off", hub.setPort(3, false));
+    report("port 3 off", hub.portOff(3));
     showMask(hub);
     std::printf("port 3 on\n");
-    report("port 3 on", hub.setPort(3, true));
+    report("port 3 on", hub.portOn(3));
     showMask(hub);
     return failed ? 1 : 0;
 }

@@ -12,31 +12,32 @@
 #include "report.h"
 
 int main(int argc, char **argv) {
-    korvane::Dmm meter;
+    korvane::Meter meter;
     if (!example::openModel(meter, korvane::kor_product::kDmm, argc > 1 ? argv[1] : nullptr)) {
         return 2;
     }
-    std::printf("%s %s, firmware %s\n", meter.getProductName().c_str(),
-                meter.getProductSerial().c_str(), meter.getFirmVersion().c_str());
+    std::printf("%s %s, firmware %s\n", example::identity(meter, korvane::ATT_PRODUCT_NAME).c_str(),
+                example::identity(meter, korvane::ATT_PRODUCT_SERIAL).c_str(),
+                example::identity(meter, korvane::ATT_FIRM_VERSION).c_str());
     bool failed = false;
 
-    const korvane::Outcome<float> voltage = meter.voltageReading();
+    const korvane::Outcome<float> voltage = meter.voltage();
     if (voltage.ok()) {
         std::printf("voltage: %.4f V\n", voltage.value());
     } else {
         std::printf("voltage: failed, %s\n", example::describe(voltage.result).c_str());
         failed = true;
     }
-    const korvane::Outcome<float> current = meter.currentReading();
+    const korvane::Outcome<float> current = meter.current();
     if (current.ok()) {
         std::printf("current: %.4f A\n", current.value());
     } else {
         std::printf("current: failed, %s\n", example::describe(current.result).c_str());
         failed = true;
     }
-    const korvane::Outcome<korvane::Dmm::CalibrationOffsets> offsets = meter.calibrationOffsets();
+    const korvane::Outcome<korvane::Meter::CalibrationOffsets> offsets = meter.calibrationOffsets();
     if (offsets.ok()) {
-        const korvane::Dmm::CalibrationOffsets &o = offsets.value();
+        const korvane::Meter::CalibrationOffsets &o = offsets.value();
         std::printf(
             "calibration offsets: low current %d, high current %d, low voltage %d, "
             "high voltage %d\n",

@@ -1,6 +1,6 @@
-// What the examples share: the words for how a call ended, and opening the
+// What the examples share: the words for how a call ended, opening the
 // first attached device of a model (or the one with a given serial number)
-// by its path, saying why that failed.
+// by its path, saying why that failed, and reading an identity text.
 #ifndef KORVANE_EXAMPLE_REPORT_H
 #define KORVANE_EXAMPLE_REPORT_H
 
@@ -26,26 +26,26 @@ inline std::string describe(const korvane::AttributeResult &result) {
     return "unknown status";
 }
 
-inline const char *describe(korvane::KorCore::OpenStatus status) {
+inline const char *describe(korvane::Connection::OpenStatus status) {
     switch (status) {
-        case korvane::KorCore::OpenStatus::Opened: return "opened";
-        case korvane::KorCore::OpenStatus::AlreadyOpen: return "already open";
-        case korvane::KorCore::OpenStatus::Unavailable: return "cannot be opened (no access?)";
-        case korvane::KorCore::OpenStatus::Busy: return "held open by another connection";
-        case korvane::KorCore::OpenStatus::OtherProduct: return "is another model";
+        case korvane::Connection::OpenStatus::Opened: return "opened";
+        case korvane::Connection::OpenStatus::AlreadyOpen: return "already open";
+        case korvane::Connection::OpenStatus::Unavailable: return "cannot be opened (no access?)";
+        case korvane::Connection::OpenStatus::Busy: return "held open by another connection";
+        case korvane::Connection::OpenStatus::OtherProduct: return "is another model";
     }
     return "unknown open status";
 }
 
-// Connects device to the first attached product (with serial, when not
-// null); says on standard error why not and returns false when it cannot.
-inline bool openModel(korvane::KorCore &device, const char *product, const char *serial) {
+// Opens device on the first attached product (with serial, when not null);
+// says on standard error why not and returns false when it cannot.
+inline bool openModel(korvane::Connection &device, const char *product, const char *serial) {
     for (const korvane::AttachedDevice &attached : korvane::listAttachedDevices()) {
         if (attached.product != product || (serial != nullptr && attached.serial != serial)) {
             continue;
         }
-        const korvane::KorCore::OpenStatus status = device.connect(attached.path);
-        if (status == korvane::KorCore::OpenStatus::Opened) {
+        const korvane::Connection::OpenStatus status = device.open(attached.path);
+        if (status == korvane::Connection::OpenStatus::Opened) {
             return true;
         }
         std::fprintf(stderr, "%s %s at %s: %s\n", product, attached.serial.c_str(),
@@ -55,6 +55,13 @@ inline bool openModel(korvane::KorCore &device, const char *product, const char 
     std::fprintf(stderr, "no %s%s%s attached\n", product, serial != nullptr ? " " : "",
                  serial != nullptr ? serial : "");
     return false;
+}
+
+// One identity text (ATT_PRODUCT_NAME, ATT_PRODUCT_SERIAL, ...) read from
+// the device, or what happened instead, in brackets.
+inline std::string identity(korvane::Connection &device, int attid) {
+    const korvane::Outcome<std::string> text = device.identity(attid);
+    return text.ok() ? text.value() : "(" + describe(text.result) + ")";
 }
 
 }  // namespace example

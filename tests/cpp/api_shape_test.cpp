@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "Brondel.h"
-#include "Dmm.h"
-#include "Vanta.h"
+#include "Board.h"
+#include "Hub.h"
+#include "Meter.h"
 #include "emu_helpers.h"
 
 using namespace korvane;
@@ -17,36 +17,37 @@ template <typename Model>
 constexpr bool movableOnly =
     std::is_move_constructible_v<Model> &&std::is_move_assignable_v<Model> &&
     !std::is_copy_constructible_v<Model> && !std::is_copy_assignable_v<Model>;
-static_assert(movableOnly<Vanta> && movableOnly<Brondel> && movableOnly<Dmm>);
-static_assert(std::has_virtual_destructor_v<KorCore>);
+static_assert(movableOnly<Board> && movableOnly<Hub> && movableOnly<Meter>);
+static_assert(std::has_virtual_destructor_v<Connection>);
 // The value of an outcome is reached through a checking accessor only.
 static_assert(std::is_member_function_pointer_v<decltype(&Outcome<float>::value)>);
 static_assert(!std::is_aggregate_v<Outcome<float>>);
 
 // Queries that send nothing are callable on a const object.
-[[maybe_unused]] std::string describe(const Dmm &meter) {
-    return meter.isConnected() ? meter.getProductName() + " " + meter.getProductSerial() : "closed";
+[[maybe_unused]] std::string describe(const Meter &meter) {
+    return meter.isOpen() ? "open" : "closed";
 }
 
 class ApiShape : public EmuTest {};
 
 TEST_F(ApiShape, AMovedModelTakesItsConnectionAndAFailedValueIsNotRead) {
     addDevice("DMM", "DM-1", "/dev/emu-m");
-    std::vector<Dmm> meters;
+    std::vector<Meter> meters;
     meters.emplace_back();
-    ASSERT_EQ(KorCore::OpenStatus::Opened, meters[0].connect("/dev/emu-m"));
+    ASSERT_EQ(Connection::OpenStatus::Opened, meters[0].open("/dev/emu-m"));
     meters.emplace_back();  // the vector moves the open meter
-    Dmm kept = std::move(meters[0]);
-    EXPECT_EQ("DMM DM-1", describe(kept));
-    EXPECT_TRUE(kept.voltageReading().ok());
+    Meter kept = std::move(meters[0]);
+    EXPECT_EQ("open", describe(kept));
+    EXPECT_EQ("DM-1", kept.identity(ATT_PRODUCT_SERIAL).valueOr(""));
+    EXPECT_TRUE(kept.voltage().ok());
     EXPECT_EQ("closed", describe(meters[0]));
-    const Outcome<float> none = meters[0].voltageReading();
+    const Outcome<float> none = meters[0].voltage();
     EXPECT_EQ(AttributeStatus::NotOpen, none.status());
     EXPECT_THROW((void)none.value(), BadOutcomeAccess);
     EXPECT_EQ(-1.0f, none.valueOr(-1.0f));
     // Assigned over, the meter it held is closed and the device free again.
-    kept = Dmm();
-    EXPECT_EQ(KorCore::OpenStatus::Opened, meters[1].connect("/dev/emu-m"));
+    kept = Meter();
+    EXPECT_EQ(Connection::OpenStatus::Opened, meters[1].open("/dev/emu-m"));
 }
 
 }  // namespace

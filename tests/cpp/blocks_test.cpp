@@ -1,7 +1,10 @@
 #include <memory>
 
 #include "AdcHw.h"
+#include "AdcInputs.h"
+#include "Gpio.h"
 #include "GpioHw.h"
+#include "I2c.h"
 #include "I2cHw.h"
 #include "emu_helpers.h"
 
@@ -317,13 +320,15 @@ namespace {
 // A number out of range is refused before anything is sent, never taken
 // modulo 256 as another pin, channel, register or address.
 TEST_F(Blocks, OutOfRangeNumbersAreRefusedNotTruncated) {
+    Gpio pins(service.get(), ATT_GPIO0_BASE);
+    AdcInputs inputs(service.get(), ATT_ADC_BASE);
+    I2c bridge(service.get(), ATT_IC20_BASE);
     emu_log_clear(dev);
     for (AttributeStatus status :
-         {gpio->setMode(261, OUTPUT_PIN).status, gpio->level(-1).result.status,
-          gpio->setLevel(32, true).status, gpio->mode(256).result.status,
-          adc->channel(264).result.status, i2c->readRegister(256 + 5, 2).result.status,
-          i2c->writeRegister(-1, 0, 2).status, i2c->setTarget(0x80 + 0x40).status,
-          i2c->scan(-8, 0x10).result.status}) {
+         {pins.mode(261, OUTPUT_PIN).status, pins.read(-1).result.status,
+          pins.write(32, true).status, pins.mode(256).result.status, inputs.read(264).result.status,
+          bridge.read(256 + 5, 2).result.status, bridge.write(-1, 0, 2).status,
+          bridge.setTarget(0x80 + 0x40).status, bridge.scan(-8, 0x10).result.status}) {
         EXPECT_EQ(AttributeStatus::BadArgument, status);
     }
     EXPECT_EQ(0, emu_log_count(dev));

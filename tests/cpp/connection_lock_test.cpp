@@ -16,6 +16,7 @@
 #include "DeviceClaim.h"
 #include "Dmm.h"
 #include "KorService.h"
+#include "Meter.h"
 #include "Vanta.h"
 #include "emu_helpers.h"
 
@@ -98,13 +99,13 @@ TEST_F(ConnectionLock, AGoneConnectionDoesNotHoldTheDevice) {
     EXPECT_FLOAT_EQ(5.0f, second.getVoltage());
 }
 
-// The quiet open stops reading identity texts at the first silent one (the
-// open of the module's interface reads all five whatever happens).
+// A connection's open stops reading identity texts at the first silent one
+// (the open of the module's interface reads all five whatever happens).
 TEST_F(ConnectionLock, QuietOpenGivesUpOnASilentDevice) {
     const int dev = addDevice("DMM", "DM-1", "/dev/emu-m");
     emu_set_mute(dev, 1);
-    Dmm quiet;
-    EXPECT_EQ(KorCore::OpenStatus::Opened, quiet.connect("/dev/emu-m"));
+    Meter quiet;
+    EXPECT_EQ(Connection::OpenStatus::Opened, quiet.open("/dev/emu-m"));
     EXPECT_EQ(1u, requests(dev).size());
 }
 

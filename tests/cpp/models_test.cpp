@@ -6,6 +6,8 @@
 #include "Adc.h"
 #include "Brondel.h"
 #include "Dmm.h"
+#include "Hub.h"
+#include "Meter.h"
 #include "Pin.h"
 #include "Vanta.h"
 #include "emu_helpers.h"
@@ -52,10 +54,11 @@ TEST_F(Models, AModelOpensOnlyItsOwnProduct) {
     EXPECT_EQ("Brondel HUB", hub.getProductName());
     Dmm meter;
     EXPECT_TRUE(meter.open("X-3"));
-    // The status API's open checks what it opened; the path's open does not.
+    // A model's connection checks what it opened; the path's open does not.
     ASSERT_FALSE(board.close());
-    EXPECT_EQ(KorCore::OpenStatus::OtherProduct, meter.connect("/dev/emu-v"));
-    EXPECT_FALSE(meter.isConnected());
+    Meter core;
+    EXPECT_EQ(Connection::OpenStatus::OtherProduct, core.open("/dev/emu-v"));
+    EXPECT_FALSE(core.isOpen());
     EXPECT_FALSE(meter.open("X-1"));
     EXPECT_EQ("DMM", meter.getProductName());
 }
@@ -133,7 +136,8 @@ TEST_F(Models, BlockAssignmentKeepsTheBoardWorking) {
 }
 
 // A chain of block copies talks through the hub's service while it lives,
-// and fails as on a closed device once the hub is destroyed.
+// and fails as on a closed device once the hub is destroyed; a copy of the
+// core's block says so: not open.
 TEST_F(Models, BlockCopiesFailOnceTheirServiceIsGone) {
     const int dev = addDevice("Brondel HUB", "BH-1", "/dev/emu-h");
     emu_set_gpio_external(dev, 0x10, 0x10);
@@ -146,7 +150,13 @@ TEST_F(Models, BlockCopiesFailOnceTheirServiceIsGone) {
     EXPECT_EQ(0x10u, other.gpiohw.read() & 0x10);
     hub.reset();
     EXPECT_EQ(0xFFFFFFFFu, other.gpiohw.read());
-    EXPECT_EQ(AttributeStatus::NotOpen, other.gpiohw.levels().result.status);
+
+    auto core = std::make_unique<Hub>();
+    ASSERT_EQ(Connection::OpenStatus::Opened, core->open("/dev/emu-h"));
+    Gpio copy = core->gpio;
+    EXPECT_EQ(0x10u, copy.levels().valueOr(0) & 0x10);
+    core.reset();
+    EXPECT_EQ(AttributeStatus::NotOpen, copy.levels().result.status);
 }
 
 TEST_F(Models, HubPortSwitching) {

@@ -1,5 +1,5 @@
 // Must not compile with -Werror=unused-result: a status call's result that
 // is dropped unread is a failure gone unnoticed.
-#include "Dmm.h"
+#include "Meter.h"
 
-void readAndForget(korvane::Dmm &meter) { meter.voltageReading(); }
+void readAndForget(korvane::Meter &meter) { meter.voltage(); }
