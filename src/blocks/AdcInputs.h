@@ -26,9 +26,8 @@ public:
     Outcome<uint32_t> read(int channel);
 
     // What the block reaches its service through (null for a block made
-    // without a service), and its first attribute id.
+    // without a service).
     const std::shared_ptr<ServiceAnchor> &anchor() const { return serviceAnchor; }
-    int base() const { return firstId; }
 
 private:
     std::shared_ptr<ServiceAnchor> serviceAnchor;

@@ -35,9 +35,8 @@ public:
     AttributeResult writeLevels(uint32_t mask);
 
     // What the block reaches its service through (null for a block made
-    // without a service), and its first attribute id.
+    // without a service).
     const std::shared_ptr<ServiceAnchor> &anchor() const { return serviceAnchor; }
-    int base() const { return firstId; }
 
 private:
     Outcome<uint32_t> readMask(int which);
